@@ -1,0 +1,26 @@
+// base64url without padding, and the strict decoder every non-AID field uses.
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vesk {
+
+enum class Base64Error { PaddingForbidden, InvalidCharacter };
+
+std::string_view text(Base64Error error);
+
+using Bytes = std::vector<std::uint8_t>;
+
+std::string b64u_encode(std::span<const std::uint8_t> bytes);
+inline std::string b64u_encode(std::string_view bytes) {
+    return b64u_encode(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+}
+
+std::expected<Bytes, Base64Error> b64u_decode(std::string_view text);
+
+}  // namespace vesk
