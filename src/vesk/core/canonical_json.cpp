@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "vesk/core/json_write.h"
+#include "vesk/core/utf8.h"
 
 namespace vesk {
 namespace {
@@ -17,16 +18,7 @@ std::u16string utf16(std::string_view s) {
     std::u16string out;
     out.reserve(s.size());
     for (std::size_t i = 0; i < s.size();) {
-        auto b = static_cast<unsigned char>(s[i]);
-        int extra = b < 0x80 ? 0 : b < 0xE0 ? 1 : b < 0xF0 ? 2 : 3;
-        char32_t cp = extra == 0   ? b
-                      : extra == 1 ? (b & 0x1F)
-                      : extra == 2 ? (b & 0x0F)
-                                   : (b & 0x07);
-        ++i;
-        for (int k = 0; k < extra && i < s.size(); ++k, ++i) {
-            cp = (cp << 6) | (static_cast<unsigned char>(s[i]) & 0x3F);
-        }
+        char32_t cp = next_code_point(s, i);
         if (cp >= 0x10000) {
             cp -= 0x10000;
             out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "vesk/core/utf8.h"
+
 namespace vesk::json {
 namespace {
 
@@ -20,18 +22,6 @@ void write_number(std::string& out, std::int64_t n) {
     char buf[24];
     auto end = std::to_chars(buf, buf + sizeof buf, n).ptr;
     out.append(buf, end);
-}
-
-// Decodes one UTF-8 sequence of a valid string; advances i.
-char32_t next_code_point(std::string_view s, std::size_t& i) {
-    auto b = static_cast<unsigned char>(s[i]);
-    int extra = b < 0x80 ? 0 : b < 0xE0 ? 1 : b < 0xF0 ? 2 : 3;
-    char32_t cp = extra == 0 ? b : extra == 1 ? (b & 0x1F) : extra == 2 ? (b & 0x0F) : (b & 0x07);
-    ++i;
-    for (int k = 0; k < extra && i < s.size(); ++k, ++i) {
-        cp = (cp << 6) | (static_cast<unsigned char>(s[i]) & 0x3F);
-    }
-    return cp;
 }
 
 bool in(char32_t c, char32_t lo, char32_t hi) {
