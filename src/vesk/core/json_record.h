@@ -1,0 +1,520 @@
+// Strict typed JSON reading and writing of wire types, driven by one declaration per type.
+//
+// A wire type is a plain struct; next to it, in its own namespace, one constexpr function
+// declares it. Everything else follows from that declaration: reading from JSON text
+// (object or positional array form, positioned errors), reading from a parsed Value
+// (no positions, surplus array elements refused), writing compact JSON, and converting to
+// a Value (e.g. for canonical bytes).
+//
+//   struct Sender { std::string agent_id; };
+//   constexpr auto describe_json(std::type_identity<Sender>) {
+//       return json::record("struct Sender", json::member("agent_id", &Sender::agent_id));
+//   }
+//   auto sender = json::from_json<Sender>(text);    // Result<Sender>
+//   std::string out = json::to_json(*sender);       // {"agent_id":"..."}
+//
+// Members are listed in declaration order, which is the order of the written form, of the
+// positional form and of the names in "unknown field" messages. A std::optional member is
+// optional: absent or null reads as nullopt, and nullopt is left out when writing; every
+// other member is required. Member types: std::string, bool, std::int64_t, std::uint64_t,
+// std::vector<T>, std::optional<T>, Value (any JSON), Extensions (string-keyed map of any
+// JSON kept sorted by key), other declared records, and:
+//   - unit enums read by name (values 0..N-1 in declaration order):
+//       constexpr auto describe_json(std::type_identity<Kind>) {
+//           return json::variants<Kind>({"first", "second"});
+//       }
+//   - types parsed from a string, whose parse error text becomes the reading error:
+//       constexpr auto describe_json(std::type_identity<Uuid>) {
+//           return json::parsed_string<Uuid>("a formatted UUID string", parse, format);
+//       }
+//     with parse: std::expected<Uuid, std::string>(std::string_view) and
+//          format: std::string(const Uuid&).
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <limits>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "vesk/core/json_error.h"
+#include "vesk/core/json_reader.h"
+#include "vesk/core/json_value.h"
+#include "vesk/core/json_write.h"
+
+namespace vesk::json {
+
+using Extensions = std::map<std::string, Value>;
+
+// ---- Declarations -------------------------------------------------------------------
+
+template <class Owner, class T>
+struct MemberDecl {
+    using Type = T;
+    std::string_view name;
+    T Owner::*field;
+};
+
+template <class Owner, class T>
+constexpr MemberDecl<Owner, T> member(std::string_view name, T Owner::*field) {
+    return {name, field};
+}
+
+template <class... Members>
+struct RecordDecl {
+    std::string_view expecting;
+    std::tuple<Members...> members;
+};
+
+template <class... Members>
+constexpr RecordDecl<Members...> record(std::string_view expecting, Members... members) {
+    return {expecting, std::tuple<Members...>(members...)};
+}
+
+template <class E, std::size_t N>
+struct VariantsDecl {
+    std::array<std::string_view, N> names;
+};
+
+template <class E, std::size_t N>
+constexpr VariantsDecl<E, N> variants(const std::string_view (&names)[N]) {
+    VariantsDecl<E, N> decl{};
+    std::copy(names, names + N, decl.names.begin());
+    return decl;
+}
+
+template <class T>
+struct ParsedStringDecl {
+    std::string_view expecting;
+    std::expected<T, std::string> (*parse)(std::string_view);
+    std::string (*format)(const T&);
+};
+
+template <class T>
+constexpr ParsedStringDecl<T> parsed_string(
+    std::string_view expecting, std::expected<T, std::string> (*parse)(std::string_view),
+    std::string (*format)(const T&)) {
+    return {expecting, parse, format};
+}
+
+// ---- Codecs: read from text, read from a Value, convert to a Value --------------------
+
+template <class T>
+struct Codec;
+
+template <class T>
+Result<T> read_text(TextReader& reader) {
+    return Codec<T>::read(reader);
+}
+template <class T>
+Result<T> read_value(const Value& value) {
+    return Codec<T>::read(value);
+}
+
+template <>
+struct Codec<std::string> {
+    static Result<std::string> read(TextReader& r) { return r.read_string("a string"); }
+    static Result<std::string> read(const Value& v) {
+        if (auto s = v.as_string()) return *s;
+        return std::unexpected(invalid_type(describe(v), "a string"));
+    }
+    static Value to_value(const std::string& s) { return Value(s); }
+};
+
+template <>
+struct Codec<bool> {
+    static Result<bool> read(TextReader& r) { return r.read_bool(); }
+    static Result<bool> read(const Value& v) {
+        if (auto b = v.as_bool()) return *b;
+        return std::unexpected(invalid_type(describe(v), "a boolean"));
+    }
+    static Value to_value(bool b) { return Value(b); }
+};
+
+// 64-bit integers: an integer of the other sign class that does not fit is an invalid
+// value; doubles (fractions, exponents, -0, huge integers) are an invalid type.
+template <class I>
+requires std::is_same_v<I, std::int64_t> || std::is_same_v<I, std::uint64_t>
+struct Codec<I> {
+    static constexpr std::string_view expecting = std::is_signed_v<I> ? "i64" : "u64";
+
+    static Result<I> convert(const Value& v) {
+        if (auto u = v.as_unsigned()) {
+            if (*u <= static_cast<std::uint64_t>(std::numeric_limits<I>::max())) {
+                return static_cast<I>(*u);
+            }
+            return std::unexpected(invalid_value(describe(v), expecting));
+        }
+        if (auto n = v.as_negative()) {
+            if constexpr (std::is_signed_v<I>) return *n;
+            return std::unexpected(invalid_value(describe(v), expecting));
+        }
+        return std::unexpected(invalid_type(describe(v), expecting));
+    }
+    static Result<I> read(TextReader& r) {
+        auto n = r.read_number(expecting);
+        if (!n) return std::unexpected(n.error());
+        auto i = convert(*n);
+        if (!i) return std::unexpected(r.fix(std::move(i.error())));
+        return i;
+    }
+    static Result<I> read(const Value& v) { return convert(v); }
+    static Value to_value(I i) { return Value(i); }
+};
+
+template <>
+struct Codec<Value> {
+    static Result<Value> read(TextReader& r) { return r.read_value(); }
+    static Result<Value> read(const Value& v) { return v; }
+    static Value to_value(const Value& v) { return v; }
+};
+
+template <class T>
+struct Codec<std::optional<T>> {
+    static Result<std::optional<T>> read(TextReader& r) {
+        auto null = r.read_null();
+        if (!null) return std::unexpected(null.error());
+        if (*null) return std::nullopt;
+        return Codec<T>::read(r);
+    }
+    static Result<std::optional<T>> read(const Value& v) {
+        if (v.is_null()) return std::nullopt;
+        return Codec<T>::read(v);
+    }
+};
+
+template <class T>
+struct Codec<std::vector<T>> {
+    static constexpr std::string_view expecting = "a sequence";
+    static Result<std::vector<T>> read(TextReader& r) {
+        std::vector<T> out;
+        auto body = [&]() -> Result<void> {
+            bool first = true;
+            for (;;) {
+                auto more = r.next_element(first);
+                if (!more) return std::unexpected(more.error());
+                if (!*more) return {};
+                auto element = Codec<T>::read(r);
+                if (!element) return std::unexpected(element.error());
+                out.push_back(std::move(*element));
+            }
+        };
+        if (auto done = r.read_array(expecting, body); !done) return std::unexpected(done.error());
+        return out;
+    }
+    static Result<std::vector<T>> read(const Value& v) {
+        const Array* array = v.as_array();
+        if (!array) return std::unexpected(invalid_type(describe(v), expecting));
+        std::vector<T> out;
+        out.reserve(array->size());
+        for (const Value& element : *array) {
+            auto e = Codec<T>::read(element);
+            if (!e) return std::unexpected(e.error());
+            out.push_back(std::move(*e));
+        }
+        return out;
+    }
+    static Value to_value(const std::vector<T>& items) {
+        Array out;
+        out.reserve(items.size());
+        for (const T& item : items) out.push_back(Codec<T>::to_value(item));
+        return out;
+    }
+};
+
+// A repeated key keeps the later value.
+template <>
+struct Codec<Extensions> {
+    static constexpr std::string_view expecting = "a map";
+    static Result<Extensions> read(TextReader& r) {
+        Extensions out;
+        auto body = [&]() -> Result<void> {
+            bool first = true;
+            std::string key;
+            for (;;) {
+                auto more = r.next_key(first, key);
+                if (!more) return std::unexpected(more.error());
+                if (!*more) return {};
+                if (auto c = r.colon(); !c) return c;
+                auto value = r.read_value();
+                if (!value) return std::unexpected(value.error());
+                out.insert_or_assign(key, std::move(*value));
+            }
+        };
+        if (auto done = r.read_object(expecting, body); !done) return std::unexpected(done.error());
+        return out;
+    }
+    static Result<Extensions> read(const Value& v) {
+        const Object* object = v.as_object();
+        if (!object) return std::unexpected(invalid_type(describe(v), expecting));
+        Extensions out;
+        for (const auto& [key, value] : *object) out.insert_or_assign(key, value);
+        return out;
+    }
+    static Value to_value(const Extensions& map) {
+        Object out;
+        out.reserve(map.size());
+        for (const auto& [key, value] : map) out.append_new(key, value);
+        return out;
+    }
+};
+
+// ---- Declared types ---------------------------------------------------------------------
+
+template <class T>
+concept Declared = requires {
+    describe_json(std::type_identity<T>{});
+};
+
+template <Declared T>
+inline constexpr auto declaration_of = describe_json(std::type_identity<T>{});
+
+template <class D>
+struct IsRecordDecl : std::false_type {};
+template <class... M>
+struct IsRecordDecl<RecordDecl<M...>> : std::true_type {};
+template <class D>
+struct IsVariantsDecl : std::false_type {};
+template <class E, std::size_t N>
+struct IsVariantsDecl<VariantsDecl<E, N>> : std::true_type {};
+template <class D>
+struct IsParsedStringDecl : std::false_type {};
+template <class T>
+struct IsParsedStringDecl<ParsedStringDecl<T>> : std::true_type {};
+
+template <class T>
+struct IsOptional : std::false_type {};
+template <class T>
+struct IsOptional<std::optional<T>> : std::true_type {};
+
+template <class T, template <class> class Is>
+concept DeclaredAs = Declared<T> && Is<std::remove_cvref_t<decltype(declaration_of<T>)>>::value;
+
+template <DeclaredAs<IsRecordDecl> T>
+struct Codec<T> {
+    static constexpr auto& decl = declaration_of<T>;
+    static constexpr std::size_t N = std::tuple_size_v<decltype(decl.members)>;
+    static constexpr auto names = std::apply(
+        [](const auto&... m) { return std::array<std::string_view, N>{m.name...}; }, decl.members);
+    static constexpr auto optional = std::apply(
+        [](const auto&... m) {
+            return std::array<bool, N>{
+                IsOptional<typename std::remove_cvref_t<decltype(m)>::Type>::value...};
+        },
+        decl.members);
+
+    static std::size_t index_of(std::string_view name) {
+        return static_cast<std::size_t>(std::find(names.begin(), names.end(), name) -
+                                        names.begin());
+    }
+    static Error too_short(std::size_t i) {
+        return invalid_length(i, std::string(decl.expecting) + " with " + std::to_string(N) +
+                                     (N == 1 ? " element" : " elements"));
+    }
+    static Result<void> check_missing(const std::array<bool, N>& seen) {
+        for (std::size_t i = 0; i < N; ++i) {
+            if (!seen[i] && !optional[i]) return std::unexpected(missing_field(names[i]));
+        }
+        return {};
+    }
+
+    template <std::size_t I, class Source>
+    static Result<void> read_member(Source& source, T& out) {
+        const auto& m = std::get<I>(decl.members);
+        auto value = Codec<typename std::remove_cvref_t<decltype(m)>::Type>::read(source);
+        if (!value) return std::unexpected(value.error());
+        out.*(m.field) = std::move(*value);
+        return {};
+    }
+    template <class Source, std::size_t... I>
+    static Result<void> read_member_at(std::size_t index, Source& source, T& out,
+                                       std::index_sequence<I...>) {
+        Result<void> result;
+        (void)((index == I && (result = read_member<I>(source, out), true)) || ...);
+        return result;
+    }
+
+    static Result<T> read(TextReader& r) {
+        T out{};
+        auto on_object = [&]() -> Result<void> {
+            std::array<bool, N> seen{};
+            bool first = true;
+            std::string key;
+            for (;;) {
+                auto more = r.next_key(first, key);
+                if (!more) return std::unexpected(more.error());
+                if (!*more) return check_missing(seen);
+                std::size_t i = index_of(key);
+                if (i == N) return std::unexpected(unknown_field(key, names));
+                if (seen[i]) return std::unexpected(duplicate_field(key));
+                seen[i] = true;
+                if (auto c = r.colon(); !c) return c;
+                auto done = read_member_at(i, r, out, std::make_index_sequence<N>{});
+                if (!done) return done;
+            }
+        };
+        auto on_array = [&]() -> Result<void> {
+            bool first = true, ended = false;
+            for (std::size_t i = 0; i < N; ++i) {
+                if (!ended) {
+                    auto more = r.next_element(first);
+                    if (!more) return std::unexpected(more.error());
+                    ended = !*more;
+                }
+                if (ended) {
+                    if (!optional[i]) return std::unexpected(too_short(i));
+                    continue;
+                }
+                auto done = read_member_at(i, r, out, std::make_index_sequence<N>{});
+                if (!done) return done;
+            }
+            return {};
+        };
+        if (auto done = r.read_record(decl.expecting, on_array, on_object); !done) {
+            return std::unexpected(done.error());
+        }
+        return out;
+    }
+
+    static Result<T> read(const Value& v) {
+        T out{};
+        if (const Object* object = v.as_object()) {
+            std::array<bool, N> seen{};
+            for (const auto& [key, member_value] : *object) {
+                std::size_t i = index_of(key);
+                if (i == N) return std::unexpected(unknown_field(key, names));
+                seen[i] = true;
+                auto done = read_member_at(i, member_value, out, std::make_index_sequence<N>{});
+                if (!done) return std::unexpected(done.error());
+            }
+            if (auto done = check_missing(seen); !done) return std::unexpected(done.error());
+            return out;
+        }
+        if (const Array* array = v.as_array()) {
+            for (std::size_t i = 0; i < N; ++i) {
+                if (i >= array->size()) {
+                    if (!optional[i]) return std::unexpected(too_short(i));
+                    continue;
+                }
+                auto done = read_member_at(i, (*array)[i], out, std::make_index_sequence<N>{});
+                if (!done) return std::unexpected(done.error());
+            }
+            if (array->size() > N) {
+                return std::unexpected(invalid_length(array->size(), "fewer elements in array"));
+            }
+            return out;
+        }
+        return std::unexpected(invalid_type(describe(v), decl.expecting));
+    }
+
+    static Value to_value(const T& x) {
+        Object out;
+        out.reserve(N);
+        std::apply(
+            [&](const auto&... m) {
+                auto add = [&](const auto& m1) {
+                    const auto& field = x.*(m1.field);
+                    using F = std::remove_cvref_t<decltype(field)>;
+                    if constexpr (IsOptional<F>::value) {
+                        if (field) {
+                            out.append_new(std::string(m1.name),
+                                           Codec<typename F::value_type>::to_value(*field));
+                        }
+                    } else {
+                        out.append_new(std::string(m1.name), Codec<F>::to_value(field));
+                    }
+                };
+                (add(m), ...);
+            },
+            decl.members);
+        return out;
+    }
+};
+
+template <DeclaredAs<IsVariantsDecl> E>
+struct Codec<E> {
+    static constexpr auto& names = declaration_of<E>.names;
+
+    static Result<E> read(TextReader& r) {
+        auto index = r.read_variant(names);
+        if (!index) return std::unexpected(index.error());
+        return static_cast<E>(*index);
+    }
+    static Result<E> read(const Value& v) {
+        auto lookup = [](std::string_view name) -> Result<E> {
+            auto it = std::find(names.begin(), names.end(), name);
+            if (it == names.end()) return std::unexpected(unknown_variant(name, names));
+            return static_cast<E>(it - names.begin());
+        };
+        if (auto s = v.as_string()) return lookup(*s);
+        if (const Object* object = v.as_object()) {
+            if (object->size() != 1) {
+                return std::unexpected(invalid_value("map", "map with a single key"));
+            }
+            auto e = lookup((*object)[0].first);
+            if (!e) return e;
+            const Value& unit = (*object)[0].second;
+            if (!unit.is_null()) return std::unexpected(invalid_type(describe(unit), "unit"));
+            return e;
+        }
+        return std::unexpected(invalid_type(describe(v), "string or map"));
+    }
+    static Value to_value(E e) { return Value(names[static_cast<std::size_t>(e)]); }
+};
+
+template <DeclaredAs<IsParsedStringDecl> T>
+struct Codec<T> {
+    static constexpr auto& decl = declaration_of<T>;
+
+    static Result<T> read(TextReader& r) {
+        return r.read_parsed_string(decl.expecting, decl.parse);
+    }
+    static Result<T> read(const Value& v) {
+        const std::string* s = v.as_string();
+        if (!s) return std::unexpected(invalid_type(describe(v), decl.expecting));
+        auto parsed = decl.parse(*s);
+        if (!parsed) return std::unexpected(Error{std::move(parsed.error())});
+        return std::move(*parsed);
+    }
+    static Value to_value(const T& x) { return Value(decl.format(x)); }
+};
+
+// ---- Entry points -----------------------------------------------------------------------
+
+// Reads a whole JSON text as T: only space, tab, LF and CR may follow the value.
+template <class T>
+Result<T> from_json(std::string_view text) {
+    TextReader reader(text);
+    auto value = Codec<T>::read(reader);
+    if (!value) return value;
+    if (auto end = reader.finish(); !end) return std::unexpected(end.error());
+    return value;
+}
+
+// Reads T from an already parsed value; errors carry no position.
+template <class T>
+Result<T> from_value(const Value& value) {
+    return Codec<T>::read(value);
+}
+
+template <class T>
+Value to_value(const T& x) {
+    return Codec<T>::to_value(x);
+}
+
+// Compact JSON text; absent optional members are left out.
+template <class T>
+std::string to_json(const T& x) {
+    return write_compact(Codec<T>::to_value(x));
+}
+
+}  // namespace vesk::json

@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "vesk/core/json_reader.h"
+#include "vesk/core/json_write.h"
+
+namespace vesk::json {
+namespace {
+
+struct SyntaxCase {
+    std::string input;
+    std::string text;
+};
+
+class SyntaxErrors : public ::testing::TestWithParam<SyntaxCase> {};
+
+TEST_P(SyntaxErrors, ReportTheLibraryTextAndPosition) {
+    auto result = parse(GetParam().input);
+    ASSERT_FALSE(result.has_value()) << GetParam().input;
+    EXPECT_EQ(result.error().text(), GetParam().text) << GetParam().input;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Json, SyntaxErrors,
+    ::testing::Values(
+        SyntaxCase{"", "EOF while parsing a value at line 1 column 0"},
+        SyntaxCase{"   ", "EOF while parsing a value at line 1 column 3"},
+        SyntaxCase{"[\n", "EOF while parsing a list at line 2 column 0"},
+        SyntaxCase{"[1,2", "EOF while parsing a list at line 1 column 4"},
+        SyntaxCase{"[1,", "EOF while parsing a value at line 1 column 3"},
+        SyntaxCase{"{\"a\":1", "EOF while parsing an object at line 1 column 6"},
+        SyntaxCase{"{\"a\"", "EOF while parsing an object at line 1 column 4"},
+        SyntaxCase{"{\"a\":", "EOF while parsing a value at line 1 column 5"},
+        SyntaxCase{"\"abc", "EOF while parsing a string at line 1 column 4"},
+        SyntaxCase{"\"\\u00", "EOF while parsing a string at line 1 column 5"},
+        SyntaxCase{"\"\\u000", "EOF while parsing a string at line 1 column 6"},
+        SyntaxCase{"\"\\uD800", "EOF while parsing a string at line 1 column 7"},
+        SyntaxCase{"nul", "EOF while parsing a value at line 1 column 3"},
+        SyntaxCase{"nulx", "expected ident at line 1 column 4"},
+        SyntaxCase{"truz", "expected ident at line 1 column 4"},
+        SyntaxCase{"x", "expected value at line 1 column 1"},
+        SyntaxCase{"{\"a\":}", "expected value at line 1 column 6"},
+        SyntaxCase{"[1,]", "trailing comma at line 1 column 4"},
+        SyntaxCase{"{\"a\":1,}", "trailing comma at line 1 column 8"},
+        SyntaxCase{"{\"a\":1} x", "trailing characters at line 1 column 9"},
+        SyntaxCase{"1 2", "trailing characters at line 1 column 3"},
+        SyntaxCase{"{\"a\":1}\n\nx", "trailing characters at line 3 column 1"},
+        SyntaxCase{"\"\xC3\xA9\" x", "trailing characters at line 1 column 6"},
+        SyntaxCase{"[1 2]", "expected `,` or `]` at line 1 column 4"},
+        SyntaxCase{"{\"a\":1 \"b\":2}", "expected `,` or `}` at line 1 column 8"},
+        SyntaxCase{"{\"a\" 1}", "expected `:` at line 1 column 6"},
+        SyntaxCase{"{1:2}", "key must be a string at line 1 column 2"},
+        SyntaxCase{"{\"a\":1,2:3}", "key must be a string at line 1 column 8"},
+        SyntaxCase{"\"\\x\"", "invalid escape at line 1 column 3"},
+        SyntaxCase{"\"\\u12G4\"", "invalid escape at line 1 column 7"},
+        SyntaxCase{"\"a\tb\"",
+                   "control character (\\u0000-\\u001F) found while parsing a string at line 1 "
+                   "column 3"},
+        SyntaxCase{"\"\x1F\"",
+                   "control character (\\u0000-\\u001F) found while parsing a string at line 1 "
+                   "column 2"},
+        SyntaxCase{"\"a\nb\"",
+                   "control character (\\u0000-\\u001F) found while parsing a string at line 2 "
+                   "column 0"},
+        SyntaxCase{"\"\\uDC00\"", "lone leading surrogate in hex escape at line 1 column 7"},
+        SyntaxCase{"\"\\uD800\\u0041\"",
+                   "lone leading surrogate in hex escape at line 1 column 13"},
+        SyntaxCase{"\"\\uD800\"", "unexpected end of hex escape at line 1 column 8"},
+        SyntaxCase{"\"\\uD800\\n\"", "unexpected end of hex escape at line 1 column 9"},
+        SyntaxCase{"\"\xFF\"", "invalid unicode code point at line 1 column 3"},
+        SyntaxCase{"\"\xED\xA0\x80\"", "invalid unicode code point at line 1 column 5"},
+        SyntaxCase{"01", "invalid number at line 1 column 2"},
+        SyntaxCase{"-a", "invalid number at line 1 column 2"},
+        SyntaxCase{"1.a", "invalid number at line 1 column 3"},
+        SyntaxCase{"1ea", "invalid number at line 1 column 3"},
+        SyntaxCase{"-", "EOF while parsing a value at line 1 column 1"},
+        SyntaxCase{"1.", "EOF while parsing a value at line 1 column 2"},
+        SyntaxCase{"1e+", "EOF while parsing a value at line 1 column 3"},
+        SyntaxCase{"+1", "expected value at line 1 column 1"},
+        SyntaxCase{".5", "expected value at line 1 column 1"},
+        SyntaxCase{"1e400", "number out of range at line 1 column 5"},
+        SyntaxCase{"-1e400", "number out of range at line 1 column 6"},
+        SyntaxCase{"100e777777777777777777777777777", "number out of range at line 1 column 14"},
+        SyntaxCase{std::string(129, '['), "recursion limit exceeded at line 1 column 128"},
+        SyntaxCase{"{\n  \"foo\":\n \"bar\"", "EOF while parsing an object at line 3 column 6"},
+        SyntaxCase{"[,1]", "expected value at line 1 column 2"},
+        SyntaxCase{"\xEF\xBB\xBF{}", "expected value at line 1 column 1"},
+        SyntaxCase{"{} \r\n\t{", "trailing characters at line 2 column 2"}));
+
+TEST(JsonDepth, AcceptsLevel127AndRefusesLevel128) {
+    for (char open : {'[', '{'}) {
+        auto nest = [&](int n) {
+            std::string s;
+            for (int i = 0; i < n; ++i) s += open == '[' ? "[" : "{\"k\":";
+            s += "0";
+            for (int i = 0; i < n; ++i) s += open == '[' ? "]" : "}";
+            return s;
+        };
+        EXPECT_TRUE(parse(nest(127)).has_value()) << open;
+        auto deep = parse(nest(128));
+        ASSERT_FALSE(deep.has_value()) << open;
+        EXPECT_EQ(deep.error().message, "recursion limit exceeded");
+    }
+}
+
+TEST(JsonNumbers, KeepTheReadersClassification) {
+    struct Case {
+        const char* text;
+        Kind kind;
+    };
+    for (auto [text, kind] :
+         {Case{"0", Kind::Unsigned}, Case{"18446744073709551615", Kind::Unsigned},
+          Case{"18446744073709551616", Kind::Double}, Case{"-1", Kind::Negative},
+          Case{"-9223372036854775808", Kind::Negative}, Case{"-9223372036854775809", Kind::Double},
+          Case{"-0", Kind::Double}, Case{"1.0", Kind::Double}, Case{"1e2", Kind::Double}}) {
+        auto v = parse(text);
+        ASSERT_TRUE(v.has_value()) << text;
+        EXPECT_EQ(v->kind(), kind) << text;
+    }
+    EXPECT_EQ(*parse("-9223372036854775808")->as_negative(), INT64_MIN);
+    EXPECT_TRUE(std::signbit(*parse("-0")->as_double()));
+    EXPECT_EQ(*parse("1e-400")->as_double(), 0.0);
+    EXPECT_TRUE(std::signbit(*parse("-1e-400")->as_double()));
+    EXPECT_EQ(*parse("5e-324")->as_double(), 5e-324);
+    EXPECT_EQ(*parse("0.1")->as_double(), 0.1);
+    EXPECT_EQ(*parse("1" + std::string(400, '0') + "e-400")->as_double(), 1.0);
+}
+
+TEST(JsonObjects, RepeatedNameKeepsFirstPlaceAndLaterValue) {
+    auto v = parse(R"({"b":1,"a":2,"b":3})");
+    ASSERT_TRUE(v.has_value());
+    EXPECT_EQ(write_compact(*v), R"({"b":3,"a":2})");
+
+    // Past the size where a hash index takes over, repeats still collapse.
+    std::string big = "{";
+    for (int i = 0; i < 40; ++i) big += "\"k" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+    big += "\"k3\":\"x\",\"k39\":true}";
+    auto b = parse(big);
+    ASSERT_TRUE(b.has_value());
+    ASSERT_EQ(b->as_object()->size(), 40u);
+    EXPECT_EQ(*b->as_object()->find("k3"), Value("x"));
+    EXPECT_EQ((*b->as_object())[39].second, Value(true));
+}
+
+TEST(JsonStrings, DecodeEscapesAndSurrogatePairs) {
+    auto v = parse(R"("a\"\\\/\b\f\n\r\t\u0041\u00e9\ud83d\ude00")");
+    ASSERT_TRUE(v.has_value());
+    EXPECT_EQ(*v->as_string(), "a\"\\/\b\f\n\r\tA\xC3\xA9\xF0\x9F\x98\x80");
+}
+
+TEST(JsonWriter, EscapesLikeTheLibraryAndKeepsOrder) {
+    auto v = parse(
+        "{\"z\":\"\\u0000\\u000b\\u001f\\u007f/\xC3\xA9\\\"\\\\\\b\\f\\n\\r\\t\",\"a\":[null,"
+        "true,false,-5,18446744073709551615,1.5]}");
+    ASSERT_TRUE(v.has_value());
+    EXPECT_EQ(
+        write_compact(*v),
+        "{\"z\":\"\\u0000\\u000b\\u001f\x7f/\xC3\xA9\\\"\\\\\\b\\f\\n\\r\\t\",\"a\":[null,true,"
+        "false,-5,18446744073709551615,1.5]}");
+    EXPECT_EQ(write_compact(Value(std::numeric_limits<double>::infinity())), "null");
+}
+
+TEST(JsonWriter, FormatsDoublesWithShortestDigits) {
+    struct Case {
+        double d;
+        const char* text;
+    };
+    for (auto [d, text] :
+         {Case{1.0, "1.0"}, Case{1.5, "1.5"}, Case{-1.5, "-1.5"}, Case{0.0, "0.0"},
+          Case{-0.0, "-0.0"}, Case{1e15, "1000000000000000.0"}, Case{1e16, "1e+16"},
+          Case{1e20, "1e+20"}, Case{1e-5, "0.00001"}, Case{1e-6, "1e-6"}, Case{1e-7, "1e-7"},
+          Case{1234.5, "1234.5"}, Case{1.7976931348623157e308, "1.7976931348623157e+308"},
+          Case{2.220446049250313e-16, "2.220446049250313e-16"}, Case{5e-324, "5e-324"},
+          Case{18446744073709551616.0, "1.8446744073709552e+19"}, Case{0.1, "0.1"},
+          Case{123456789012345.6, "123456789012345.6"}}) {
+        EXPECT_EQ(format_double(d), text);
+    }
+}
+
+TEST(JsonMessages, QuoteFoundStringsForDisplay) {
+    EXPECT_EQ(debug_quote("a\"b\\c'"), R"("a\"b\\c'")");
+    EXPECT_EQ(debug_quote(std::string("\t\r\n\0\x01\x7f", 6)), R"("\t\r\n\0\u{1}\u{7f}")");
+    EXPECT_EQ(debug_quote("\xC3\xA9\xE2\x80\xA8"), "\"\xC3\xA9\\u{2028}\"");
+}
+
+}  // namespace
+}  // namespace vesk::json
