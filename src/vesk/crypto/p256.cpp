@@ -1,0 +1,226 @@
+#include "vesk/crypto/p256.h"
+
+#include <openssl/core_names.h>
+#include <openssl/ec.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/obj_mac.h>
+#include <openssl/params.h>
+#include <sodium.h>
+
+#include <algorithm>
+#include <initializer_list>
+#include <vector>
+
+#include "vesk/crypto/bignum.h"
+#include "vesk/crypto/secret.h"
+#include "vesk/crypto/sha256.h"
+
+namespace vesk::p256 {
+namespace {
+
+using EcGroup = OpensslPtr<EC_GROUP, EC_GROUP_free>;
+using EcPoint = OpensslPtr<EC_POINT, EC_POINT_clear_free>;
+
+// The group order n, big-endian.
+constexpr std::array<std::uint8_t, 32> kOrder = {
+    0xff, 0xff, 0xff, 0xff, 0x00, 0x00, 0x00, 0x00, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff,
+    0xbc, 0xe6, 0xfa, 0xad, 0xa7, 0x17, 0x9e, 0x84, 0xf3, 0xb9, 0xca, 0xc2, 0xfc, 0x63, 0x25, 0x51};
+
+const EC_GROUP* group() {
+    static const EcGroup curve(EC_GROUP_new_by_curve_name(NID_X9_62_prime256v1));
+    ossl_check(curve != nullptr);
+    return curve.get();
+}
+
+const BIGNUM* order() {
+    return EC_GROUP_get0_order(group());
+}
+
+EcPoint new_point() {
+    EcPoint point(EC_POINT_new(group()));
+    ossl_check(point != nullptr);
+    return point;
+}
+
+Point encode(const EC_POINT* point, BN_CTX* ctx) {
+    Point out;
+    ossl_check(EC_POINT_point2oct(group(), point, POINT_CONVERSION_UNCOMPRESSED, out.data(),
+                                  out.size(), ctx) == out.size());
+    return out;
+}
+
+// The HMAC-DRBG of RFC 6979 section 3.2, instantiated with SHA-256.
+class NonceGenerator {
+  public:
+    NonceGenerator(std::span<const std::uint8_t, 32> x, std::span<const std::uint8_t, 32> h) {
+        std::ranges::fill(v_.span(), 0x01);
+        std::ranges::fill(k_.span(), 0x00);
+        const std::uint8_t zero = 0x00, one = 0x01;
+        hmac(k_, {v_.span(), {&zero, 1}, x, h});
+        hmac(v_, {v_.span()});
+        hmac(k_, {v_.span(), {&one, 1}, x, h});
+        hmac(v_, {v_.span()});
+    }
+
+    void next(std::span<std::uint8_t, 32> candidate) {
+        if (started_) {
+            const std::uint8_t zero = 0x00;
+            hmac(k_, {v_.span(), {&zero, 1}});
+            hmac(v_, {v_.span()});
+        }
+        started_ = true;
+        hmac(v_, {v_.span()});
+        std::ranges::copy(v_.span(), candidate.begin());
+    }
+
+  private:
+    void hmac(Secret<32>& out, std::initializer_list<std::span<const std::uint8_t>> parts) {
+        crypto_auth_hmacsha256_state state;
+        crypto_auth_hmacsha256_init(&state, k_.data(), 32);
+        for (auto part : parts) crypto_auth_hmacsha256_update(&state, part.data(), part.size());
+        Secret<32> mac;
+        crypto_auth_hmacsha256_final(&state, mac.data());
+        sodium_memzero(&state, sizeof state);
+        std::ranges::copy(mac.span(), out.span().begin());
+    }
+
+    Secret<32> k_, v_;
+    bool started_ = false;
+};
+
+// r = x(kG) mod n, s = k^-1 (z + r d) mod n; nothing when r or s is zero.
+std::optional<Signature> sign_with_nonce(const BIGNUM* d, const BIGNUM* z, const Secret<32>& nonce,
+                                         BN_CTX* ctx) {
+    const BIGNUM* n = order();
+    Bn k = bn_from_be(nonce.span(), new_secret_bn());
+    EcPoint kg = new_point();
+    ossl_check(EC_POINT_mul(group(), kg.get(), k.get(), nullptr, nullptr, ctx) == 1);
+    Bn x = new_bn();
+    ossl_check(EC_POINT_get_affine_coordinates(group(), kg.get(), x.get(), nullptr, ctx) == 1);
+    Bn r = new_bn();
+    ossl_check(BN_nnmod(r.get(), x.get(), n, ctx) == 1);
+    if (BN_is_zero(r.get())) return std::nullopt;
+
+    // k^-1 = k^(n-2) mod n (n is prime), computed in constant time.
+    Bn n_minus_2 = new_bn();
+    ossl_check(BN_copy(n_minus_2.get(), n) != nullptr && BN_sub_word(n_minus_2.get(), 2) == 1);
+    Bn k_inv = new_secret_bn();
+    ossl_check(BN_mod_exp_mont_consttime(k_inv.get(), k.get(), n_minus_2.get(), n, ctx, nullptr) ==
+               1);
+    Bn rd = new_secret_bn(), sum = new_secret_bn(), s = new_secret_bn();
+    ossl_check(BN_mod_mul(rd.get(), r.get(), d, n, ctx) == 1);
+    ossl_check(BN_mod_add(sum.get(), z, rd.get(), n, ctx) == 1);
+    ossl_check(BN_mod_mul(s.get(), k_inv.get(), sum.get(), n, ctx) == 1);
+    if (BN_is_zero(s.get())) return std::nullopt;
+
+    Signature out;
+    ossl_check(BN_bn2binpad(r.get(), out.data(), 32) == 32);
+    ossl_check(BN_bn2binpad(s.get(), out.data() + 32, 32) == 32);
+    return out;
+}
+
+}  // namespace
+
+bool scalar_in_range(std::span<const std::uint8_t, 32> k) {
+    // sodium_compare reads little-endian numbers in constant time.
+    Secret<32> k_le;
+    std::array<std::uint8_t, 32> n_le;
+    std::ranges::reverse_copy(k, k_le.span().begin());
+    std::ranges::reverse_copy(kOrder, n_le.begin());
+    const bool below_n = sodium_compare(k_le.data(), n_le.data(), 32) < 0;
+    const bool nonzero = sodium_is_zero(k_le.data(), 32) == 0;
+    return below_n & nonzero;
+}
+
+std::optional<Point> decode_point(std::span<const std::uint8_t> sec1) {
+    const bool compressed = sec1.size() == 33 && (sec1[0] == 0x02 || sec1[0] == 0x03);
+    const bool uncompressed = sec1.size() == 65 && sec1[0] == 0x04;
+    if (!compressed && !uncompressed) return std::nullopt;
+    BnCtx ctx = new_bn_ctx();
+    EcPoint point = new_point();
+    // Decoding checks that the point lies on the curve.
+    if (EC_POINT_oct2point(group(), point.get(), sec1.data(), sec1.size(), ctx.get()) != 1) {
+        ERR_clear_error();
+        return std::nullopt;
+    }
+    return encode(point.get(), ctx.get());
+}
+
+Compressed compress(const Point& point) {
+    Compressed out;
+    out[0] = 0x02 | (point[64] & 1);
+    std::copy(point.begin() + 1, point.begin() + 33, out.begin() + 1);
+    return out;
+}
+
+Point public_point(std::span<const std::uint8_t, 32> d) {
+    BnCtx ctx = new_bn_ctx();
+    Bn k = bn_from_be(d, new_secret_bn());
+    EcPoint point = new_point();
+    ossl_check(EC_POINT_mul(group(), point.get(), k.get(), nullptr, nullptr, ctx.get()) == 1);
+    return encode(point.get(), ctx.get());
+}
+
+Signature sign(std::span<const std::uint8_t, 32> d, std::span<const std::uint8_t> message) {
+    const Digest h = sha256(message);
+    BnCtx ctx = new_bn_ctx();
+    // The hash is exactly as long as n, so bits2int is the plain big-endian reading.
+    Bn z = bn_from_be(h, new_bn());
+    Bn z_mod_n = new_bn();
+    ossl_check(BN_nnmod(z_mod_n.get(), z.get(), order(), ctx.get()) == 1);
+    std::array<std::uint8_t, 32> h_octets;
+    ossl_check(BN_bn2binpad(z_mod_n.get(), h_octets.data(), 32) == 32);
+
+    Bn secret = bn_from_be(d, new_secret_bn());
+    NonceGenerator nonces(d, h_octets);
+    for (;;) {
+        Secret<32> k;
+        nonces.next(k.span());
+        if (!scalar_in_range(k.span())) continue;
+        if (auto signature = sign_with_nonce(secret.get(), z.get(), k, ctx.get()))
+            return *signature;
+    }
+}
+
+bool verify(const Point& point, std::span<const std::uint8_t> message,
+            std::span<const std::uint8_t> signature) {
+    if (signature.size() != 64) return false;
+    const BIGNUM* n = order();
+    Bn r = bn_from_be(signature.first(32), new_bn());
+    Bn s = bn_from_be(signature.last(32), new_bn());
+    for (const BIGNUM* v : {r.get(), s.get()}) {
+        if (BN_is_zero(v) || BN_cmp(v, n) >= 0) return false;
+    }
+    OpensslPtr<ECDSA_SIG, ECDSA_SIG_free> sig(ECDSA_SIG_new());
+    ossl_check(sig != nullptr && ECDSA_SIG_set0(sig.get(), r.get(), s.get()) == 1);
+    (void)r.release();
+    (void)s.release();
+    std::vector<unsigned char> der(static_cast<std::size_t>(i2d_ECDSA_SIG(sig.get(), nullptr)));
+    unsigned char* cursor = der.data();
+    ossl_check(i2d_ECDSA_SIG(sig.get(), &cursor) == static_cast<int>(der.size()));
+
+    char group_name[] = "prime256v1";
+    Point public_bytes = point;
+    OSSL_PARAM params[] = {
+        OSSL_PARAM_construct_utf8_string(OSSL_PKEY_PARAM_GROUP_NAME, group_name, 0),
+        OSSL_PARAM_construct_octet_string(OSSL_PKEY_PARAM_PUB_KEY, public_bytes.data(),
+                                          public_bytes.size()),
+        OSSL_PARAM_construct_end()};
+    OpensslPtr<EVP_PKEY_CTX, EVP_PKEY_CTX_free> key_ctx(
+        EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr));
+    EVP_PKEY* raw_key = nullptr;
+    ossl_check(key_ctx != nullptr && EVP_PKEY_fromdata_init(key_ctx.get()) == 1 &&
+               EVP_PKEY_fromdata(key_ctx.get(), &raw_key, EVP_PKEY_PUBLIC_KEY, params) == 1);
+    OpensslPtr<EVP_PKEY, EVP_PKEY_free> key(raw_key);
+
+    OpensslPtr<EVP_MD_CTX, EVP_MD_CTX_free> md(EVP_MD_CTX_new());
+    ossl_check(md != nullptr && EVP_DigestVerifyInit_ex(md.get(), nullptr, "SHA256", nullptr,
+                                                        nullptr, key.get(), nullptr) == 1);
+    const int verdict =
+        EVP_DigestVerify(md.get(), der.data(), der.size(), message.data(), message.size());
+    ERR_clear_error();
+    return verdict == 1;
+}
+
+}  // namespace vesk::p256

@@ -1,0 +1,185 @@
+#include "vesk/crypto/keys.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "test_hex.h"
+
+namespace vesk {
+namespace {
+
+using test::as_bytes;
+using test::from_hex;
+using test::to_hex;
+
+template <std::size_t N>
+std::array<std::uint8_t, N> fixed(const Bytes& bytes) {
+    std::array<std::uint8_t, N> out{};
+    std::copy_n(bytes.begin(), N, out.begin());
+    return out;
+}
+
+const std::string kOrderHex = "ffffffff00000000ffffffffffffffffbce6faada7179e84f3b9cac2fc632551";
+const std::string kRfc6979Key = "c9afa9d845ba75166b5c215767b1d6934e50c3db36e89b127b8a622b120f6721";
+
+SharedSigningKey p256_key(const std::string& hex) {
+    auto key = SigningKey::from_p256_scalar(fixed<32>(from_hex(hex)));
+    EXPECT_TRUE(key) << hex;
+    return *key;
+}
+
+// Every line of the reference file: seed, public key, message and signature agree.
+TEST(Ed25519Keys, ReferenceFileDerivesSignsAndVerifies) {
+    std::ifstream file(VESK_TESTDATA_DIR "/ed25519/sign.input");
+    ASSERT_TRUE(file);
+    std::string line;
+    int lines = 0;
+    while (std::getline(file, line)) {
+        std::istringstream fields(line);
+        std::string secret, public_key, message, signed_message;
+        std::getline(fields, secret, ':');
+        std::getline(fields, public_key, ':');
+        std::getline(fields, message, ':');
+        std::getline(fields, signed_message, ':');
+        const Bytes msg = from_hex(message);
+        auto key = SigningKey::from_ed25519_seed(fixed<32>(from_hex(secret.substr(0, 64))));
+        ASSERT_EQ(to_hex(*key->ed25519_public_key()), public_key) << "line " << lines + 1;
+        EXPECT_EQ(to_hex(key->sign(msg)), signed_message.substr(0, 128)) << "line " << lines + 1;
+        EXPECT_TRUE(key->verifying_key().verify(msg, key->sign(msg))) << "line " << lines + 1;
+        ++lines;
+    }
+    EXPECT_EQ(lines, 1024);
+}
+
+// The candidate nonce of this vector is rejected (k >= n) before a usable one is found.
+TEST(P256Keys, NonceRejectionVector) {
+    std::ifstream file(VESK_TESTDATA_DIR "/rfc6979/cctv_rfc6979_p256_rejection.md");
+    std::stringstream text;
+    text << file.rdbuf();
+    const std::string doc = text.str();
+    auto field = [&](const std::string& name) {
+        std::smatch match;
+        EXPECT_TRUE(std::regex_search(doc, match, std::regex("\n" + name + " = ([0-9A-F]+)")));
+        std::string hex = match[1];
+        for (char& c : hex) c = static_cast<char>(std::tolower(c));
+        return hex;
+    };
+    std::smatch message;
+    ASSERT_TRUE(std::regex_search(doc, message, std::regex("message = \"([^\"]+)\"")));
+    auto key = p256_key(field("x"));
+    EXPECT_EQ(to_hex(*key->verifying_key().p256_uncompressed()), "04" + field("Ux") + field("Uy"));
+    EXPECT_EQ(to_hex(key->sign(as_bytes(message[1].str()))), field("r") + field("s"));
+}
+
+TEST(P256Keys, ScalarMustLieBetweenZeroAndTheOrder) {
+    const std::string n_minus_1 = kOrderHex.substr(0, 63) + "0";
+    struct Case {
+        std::string hex;
+        bool valid;
+    };
+    for (const Case& c : {Case{std::string(64, '0'), false}, Case{kOrderHex, false},
+                          Case{std::string(64, 'f'), false}, Case{n_minus_1, true},
+                          Case{std::string(63, '0') + "1", true}}) {
+        auto key = SigningKey::from_p256_scalar(fixed<32>(from_hex(c.hex)));
+        EXPECT_EQ(key.has_value(), c.valid) << c.hex;
+        if (!key) {
+            EXPECT_EQ(key.error().text(), "public key parsing failed: signature error");
+        }
+    }
+}
+
+TEST(Keys, RoundTripsAreDeterministicAndBindTheMessage) {
+    for (auto key : {SigningKey::generate_ed25519(), SigningKey::generate_p256()}) {
+        const std::string message = "a signing input";
+        const SignatureBytes signature = key->sign(as_bytes(message));
+        EXPECT_EQ(signature, key->sign(as_bytes(message)));
+        auto verifier = *VerifyingKey::from_aid(key->aid());
+        EXPECT_EQ(verifier, key->verifying_key());
+        EXPECT_TRUE(verifier.verify(as_bytes(message), signature));
+        EXPECT_FALSE(verifier.verify(as_bytes("another input"), signature));
+        SignatureBytes flipped = signature;
+        flipped[10] ^= 1;
+        EXPECT_EQ(verifier.verify(as_bytes(message), flipped).error().text(),
+                  "signature verification failed");
+        EXPECT_FALSE(verifier.verify(as_bytes(message), std::span(signature).first(63)));
+    }
+}
+
+TEST(Keys, GeneratedKeysDifferAndCarryTheirAid) {
+    std::set<std::string> aids;
+    for (int i = 0; i < 8; ++i) {
+        auto ed = SigningKey::generate_ed25519();
+        auto p = SigningKey::generate_p256();
+        EXPECT_EQ(ed->aid().as_str().size(), 54u);
+        EXPECT_EQ(p->aid().as_str().size(), 60u);
+        EXPECT_TRUE(p->aid().as_str().starts_with("aid:pubkey:p256:"));
+        EXPECT_EQ(ed->aid(), Aid::from_ed25519(*ed->ed25519_public_key()));
+        EXPECT_FALSE(p->ed25519_public_key());
+        aids.insert(ed->aid().as_str());
+        aids.insert(p->aid().as_str());
+    }
+    EXPECT_EQ(aids.size(), 16u);
+}
+
+TEST(Keys, SeedGivesTheSameKeyEveryTime) {
+    const auto seed = fixed<32>(from_hex(kRfc6979Key));
+    EXPECT_EQ(SigningKey::from_ed25519_seed(seed)->aid(),
+              SigningKey::from_ed25519_seed(seed)->aid());
+    EXPECT_EQ((*SigningKey::from_p256_scalar(seed))->aid(),
+              (*SigningKey::from_p256_scalar(seed))->aid());
+    // The zero seed is a valid Ed25519 secret.
+    EXPECT_EQ(SigningKey::from_ed25519_seed(std::array<std::uint8_t, 32>{})->aid().as_str(),
+              "aid:pubkey:O2onvM62pC1io6jQKm8Nc2UyFXcd4kOmOsBIoYtZ2ik");
+}
+
+TEST(VerifyingKeys, RefuseKeysOffTheCurve) {
+    // y = 2 gives no Ed25519 point; x = 1 gives no P-256 point.
+    Bytes ed(32);
+    ed[0] = 2;
+    Bytes p256(33);
+    p256[0] = 0x02;
+    p256[32] = 1;
+    auto ed_aid = Aid::from_ed25519(fixed<32>(ed));
+    auto p_aid = Aid::from_p256(fixed<33>(p256));
+    EXPECT_EQ(VerifyingKey::from_aid(ed_aid).error().text(),
+              "AID does not yield a valid Ed25519 public key: signature error");
+    EXPECT_EQ(VerifyingKey::from_aid(p_aid).error().text(),
+              "public key parsing failed: signature error");
+    EXPECT_EQ(VerifyingKey::from_public_bytes(ed).error().text(),
+              "public key parsing failed: signature error");
+    EXPECT_EQ(VerifyingKey::from_public_bytes(p256).error().text(),
+              "public key parsing failed: signature error");
+    EXPECT_FALSE(VerifyingKey::from_public_bytes(Bytes(31)));
+}
+
+TEST(VerifyingKeys, ReadSec1PointsInBothForms) {
+    auto key = p256_key(kRfc6979Key);
+    const auto uncompressed = *key->verifying_key().p256_uncompressed();
+    auto from_full = VerifyingKey::from_public_bytes(uncompressed);
+    auto from_compressed = VerifyingKey::from_public_bytes(key->verifying_key().to_bytes());
+    ASSERT_TRUE(from_full && from_compressed);
+    EXPECT_EQ(*from_full, key->verifying_key());
+    EXPECT_EQ(*from_compressed, key->verifying_key());
+    EXPECT_EQ(Aid::from_p256(fixed<33>(from_full->to_bytes())), key->aid());
+    auto hybrid = Bytes(uncompressed.begin(), uncompressed.end());
+    hybrid[0] = 0x06 | (hybrid[64] & 1);
+    EXPECT_FALSE(VerifyingKey::from_public_bytes(hybrid));
+}
+
+// A small-order key (the identity point) passes the curve check but never verifies.
+TEST(VerifyingKeys, Ed25519SmallOrderKeyNeverVerifies) {
+    Bytes identity(32);
+    identity[0] = 1;
+    auto key = VerifyingKey::from_public_bytes(identity);
+    ASSERT_TRUE(key);
+    Bytes signature(64);
+    signature[0] = 1;  // R = identity, s = 0: holds for every message on a cofactored check
+    EXPECT_FALSE(key->verify(as_bytes("m"), signature));
+}
+
+}  // namespace
+}  // namespace vesk
