@@ -87,9 +87,32 @@ TEST(Aid, P256AccessorsAndWriters) {
 TEST(Aid, WritesTheShortEd25519Form) {
     std::array<std::uint8_t, 32> zero{};
     EXPECT_EQ(Aid::from_ed25519(zero).as_str(), "aid:pubkey:" + k43);
+    EXPECT_EQ(Aid(), Aid::from_ed25519(zero));
     auto owned = Aid::try_from_string("aid:pubkey:" + kId43);
     ASSERT_TRUE(owned);
     EXPECT_EQ(owned->as_str(), "aid:pubkey:" + kId43);
+}
+
+struct Holder {
+    Aid agent_id;
+};
+constexpr auto describe_json(std::type_identity<Holder>) {
+    return json::record("struct Holder", json::member("agent_id", &Holder::agent_id));
+}
+
+TEST(Aid, ReadsAndWritesAsAJsonString) {
+    const std::string text = R"({"agent_id":"aid:pubkey:ed25519:)" + kId43 + R"("})";
+    auto holder = json::from_json<Holder>(text);
+    ASSERT_TRUE(holder) << holder.error().text();
+    EXPECT_EQ(holder->agent_id.as_str(), "aid:pubkey:ed25519:" + kId43);
+    EXPECT_EQ(json::to_json(*holder), text);
+    EXPECT_EQ(json::from_json<Holder>(R"({"agent_id":"aid:x"})").error().text(),
+              "AID method 'x' is not supported in v0.1; expected 'pubkey' at line 1 column 19");
+    EXPECT_EQ(json::from_json<Holder>(R"({"agent_id":5})").error().text(),
+              "invalid type: integer `5`, expected a string at line 1 column 13");
+    json::Object parsed;
+    parsed.append_new("agent_id", "nope");
+    EXPECT_EQ(json::from_value<Holder>(parsed).error().text(), "AID does not start with 'aid:'");
 }
 
 }  // namespace

@@ -100,6 +100,12 @@ std::expected<Aid, AidError> Aid::try_from_string(std::string&& text) {
     return Aid(std::move(text));
 }
 
+std::expected<Aid, std::string> aid_from_json_text(std::string_view text) {
+    auto aid = Aid::parse(text);
+    if (!aid) return std::unexpected(aid.error().text());
+    return std::move(*aid);
+}
+
 Aid Aid::from_ed25519(std::span<const std::uint8_t, 32> key) {
     return Aid(std::string(kShortPrefix) + b64u_encode(key));
 }

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "vesk/core/base64url.h"
+#include "vesk/core/json_record.h"
 
 namespace vesk {
 
@@ -40,6 +41,8 @@ struct AidError {
 
 class Aid {
   public:
+    // The Ed25519 AID of 32 zero bytes: a valid placeholder for records being read.
+    Aid() : text_("aid:pubkey:AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA") {}
     static std::expected<Aid, AidError> parse(std::string_view text);
     static std::expected<Aid, AidError> try_from_string(std::string&& text);
     static Aid from_ed25519(std::span<const std::uint8_t, 32> key);
@@ -59,5 +62,14 @@ class Aid {
     explicit Aid(std::string text) : text_(std::move(text)) {}
     std::string text_;
 };
+
+// JSON: a string read with Aid::parse; its AidError text becomes the reading error.
+std::expected<Aid, std::string> aid_from_json_text(std::string_view text);
+inline std::string aid_to_json_text(const Aid& aid) {
+    return aid.as_str();
+}
+constexpr auto describe_json(std::type_identity<Aid>) {
+    return json::parsed_string<Aid>("a string", aid_from_json_text, aid_to_json_text);
+}
 
 }  // namespace vesk

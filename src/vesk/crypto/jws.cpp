@@ -1,0 +1,142 @@
+#include "vesk/crypto/jws.h"
+
+#include "vesk/core/canonical_json.h"
+#include "vesk/core/fault.h"
+
+namespace vesk {
+
+std::string JwkSignatureError::text() const {
+    switch (kind) {
+        case Kind::AlgMismatch:
+            return "JWS header alg " + header_alg + " does not match key alg " +
+                   std::string(name(key_alg));
+        case Kind::KeyMaterial:
+            return "key material invalid: " + key_error.text();
+        case Kind::SignatureInvalid:
+            return "signature verification failed";
+    }
+    fault("unknown JwkSignatureError kind");
+}
+
+namespace {
+
+std::string_view as_text(const Bytes& bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+}  // namespace
+
+std::optional<std::string> JwsHeader::parse(std::string_view token) {
+    auto bytes = b64u_decode(token.substr(0, token.find('.')));
+    if (!bytes) return std::nullopt;
+    auto value = json::parse(as_text(*bytes));
+    if (!value || !value->as_object()) return std::nullopt;
+    const json::Value* typ = value->as_object()->find("typ");
+    if (!typ || !typ->as_string()) return std::nullopt;
+    return *typ->as_string();
+}
+
+namespace jws {
+namespace {
+
+std::expected<Bytes, CryptoError> decode(std::string_view segment, std::string_view which) {
+    auto bytes = b64u_decode(segment);
+    if (!bytes) {
+        return std::unexpected(
+            CryptoError::jws_malformed(std::string(which) + std::string(text(bytes.error()))));
+    }
+    return std::move(*bytes);
+}
+
+}  // namespace
+
+std::expected<Segments, CryptoError> split_compact(std::string_view token) {
+    const auto first = token.find('.');
+    const auto second = first == std::string_view::npos ? first : token.find('.', first + 1);
+    if (second == std::string_view::npos || token.find('.', second + 1) != std::string_view::npos) {
+        return std::unexpected(
+            CryptoError::jws_malformed("expected exactly three non-empty segments"));
+    }
+    Segments s{token.substr(0, first), token.substr(first + 1, second - first - 1),
+               token.substr(second + 1)};
+    if (s.header.empty() || s.payload.empty() || s.signature.empty()) {
+        return std::unexpected(
+            CryptoError::jws_malformed("expected exactly three non-empty segments"));
+    }
+    return s;
+}
+
+std::expected<Bytes, CryptoError> decode_segment(std::string_view token) {
+    auto segments = split_compact(token);
+    if (!segments) return std::unexpected(segments.error());
+    return decode(segments->payload, "payload segment: ");
+}
+
+std::string protected_header(Algorithm algorithm, std::string_view typ) {
+    const std::string_view alg = algorithm == Algorithm::P256 ? "ES256" : "EdDSA";
+    return R"({"alg":")" + std::string(alg) + R"(","typ":")" + std::string(typ) + R"("})";
+}
+
+std::string sign_claims_bytes(const SigningKey& key, std::string_view typ,
+                              std::string_view claims) {
+    std::string token =
+        b64u_encode(protected_header(key.algorithm(), typ)) + "." + b64u_encode(claims);
+    const SignatureBytes signature =
+        key.sign({reinterpret_cast<const std::uint8_t*>(token.data()), token.size()});
+    return token + "." + b64u_encode(signature);
+}
+
+std::expected<std::string, CryptoError> encode_compact(const SigningKey& key, std::string_view typ,
+                                                       const json::Value& claims) {
+    auto canonical = canonical_json(claims);
+    if (!canonical) {
+        return std::unexpected(
+            CryptoError::jws_malformed("claims canonicalization: " + canonical.error().text()));
+    }
+    return sign_claims_bytes(key, typ, *canonical);
+}
+
+std::expected<Bytes, CryptoError> verify_compact(const Aid& signer, std::string_view typ,
+                                                 std::string_view token) {
+    auto segments = split_compact(token);
+    if (!segments) return std::unexpected(segments.error());
+    auto header_bytes = decode(segments->header, "header segment: ");
+    if (!header_bytes) return std::unexpected(header_bytes.error());
+    auto payload = decode(segments->payload, "payload segment: ");
+    if (!payload) return std::unexpected(payload.error());
+    auto signature = decode(segments->signature, "signature segment: ");
+    if (!signature) return std::unexpected(signature.error());
+
+    auto header = json::from_json<JwsHeader>(as_text(*header_bytes));
+    if (!header) {
+        return std::unexpected(
+            CryptoError::jws_malformed("protected header: " + header.error().text()));
+    }
+    // The type is compared before the signature is checked, the signature before the payload.
+    if (header->typ != typ) {
+        return std::unexpected(CryptoError::jws_typ_mismatch(std::string(typ), header->typ));
+    }
+    const std::string_view expected_alg = signer.algorithm() == Algorithm::P256 ? "ES256" : "EdDSA";
+    if (header->alg != expected_alg) {
+        return std::unexpected(CryptoError::jws_alg_mismatch(
+            "expected " + std::string(expected_alg) + " for this AID, got " + header->alg));
+    }
+    auto key = VerifyingKey::from_aid(signer);
+    if (!key) return std::unexpected(key.error());
+    const std::string_view signing_input =
+        token.substr(0, segments->header.size() + 1 + segments->payload.size());
+    if (auto verified = key->verify(
+            {reinterpret_cast<const std::uint8_t*>(signing_input.data()), signing_input.size()},
+            *signature);
+        !verified) {
+        return std::unexpected(verified.error());
+    }
+    auto claims = json::parse(as_text(*payload));
+    if (!claims || !claims->as_object()) {
+        return std::unexpected(CryptoError::jws_malformed("payload is not a JSON object"));
+    }
+    return std::move(*payload);
+}
+
+}  // namespace jws
+}  // namespace vesk

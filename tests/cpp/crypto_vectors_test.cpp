@@ -1,0 +1,137 @@
+// Public conformance vectors: Wycheproof Ed25519 and ECDSA P-256 (P1363), RFC 6979 P-256.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "test_hex.h"
+#include "vesk/core/json_reader.h"
+#include "vesk/crypto/keys.h"
+#include "vesk/crypto/sha256.h"
+#include "vesk/crypto/thumbprint.h"
+
+namespace vesk {
+namespace {
+
+using test::from_hex;
+using test::to_hex;
+
+json::Value load(const std::string& relative) {
+    std::ifstream file(std::string(VESK_TESTDATA_DIR) + "/" + relative);
+    std::stringstream text;
+    text << file.rdbuf();
+    auto value = json::parse(text.str());
+    if (!value) ADD_FAILURE() << relative << ": " << value.error().text();
+    return value ? std::move(*value) : json::Value();
+}
+
+const json::Value& at(const json::Value& value, std::string_view key) {
+    static const json::Value null;
+    const json::Value* member = value.as_object() ? value.as_object()->find(key) : nullptr;
+    if (!member) ADD_FAILURE() << "missing member " << key;
+    return member ? *member : null;
+}
+
+std::string str(const json::Value& value, std::string_view key) {
+    const std::string* s = at(value, key).as_string();
+    return s ? *s : "";
+}
+
+struct Tally {
+    int valid_passed = 0, invalid_rejected = 0, total = 0;
+};
+
+// Runs every test of a Wycheproof verification file through `verify`.
+template <class MakeKey>
+Tally run_wycheproof(const std::string& file, MakeKey make_key) {
+    Tally tally;
+    const json::Value doc = load(file);
+    for (const json::Value& group : *at(doc, "testGroups").as_array()) {
+        auto key = make_key(at(group, "publicKey"));
+        for (const json::Value& test : *at(group, "tests").as_array()) {
+            const std::string result = str(test, "result");
+            const Bytes msg = from_hex(str(test, "msg"));
+            const Bytes sig = from_hex(str(test, "sig"));
+            const bool accepted = key && key->verify(msg, sig).has_value();
+            ++tally.total;
+            if (result == "valid") {
+                EXPECT_TRUE(accepted) << file << " tcId " << at(test, "tcId").as_unsigned()[0]
+                                      << ": " << str(test, "comment");
+                tally.valid_passed += accepted;
+            } else {
+                // No file here holds "acceptable" results; anything not valid must be refused.
+                EXPECT_EQ(result, "invalid");
+                EXPECT_FALSE(accepted) << file << " tcId " << at(test, "tcId").as_unsigned()[0]
+                                       << ": " << str(test, "comment");
+                tally.invalid_rejected += !accepted;
+            }
+        }
+    }
+    return tally;
+}
+
+TEST(Vectors, WycheproofEd25519) {
+    Tally t = run_wycheproof("wycheproof/ed25519_test.json", [](const json::Value& key) {
+        auto verifier = VerifyingKey::from_public_bytes(from_hex(str(key, "pk")));
+        return verifier ? std::optional(*verifier) : std::nullopt;
+    });
+    EXPECT_EQ(t.total, 151);
+    EXPECT_EQ(t.valid_passed, 88);
+    EXPECT_EQ(t.invalid_rejected, 63);
+}
+
+TEST(Vectors, WycheproofEcdsaP256P1363) {
+    Tally t = run_wycheproof(
+        "wycheproof/ecdsa_secp256r1_sha256_p1363_test.json", [](const json::Value& key) {
+            auto verifier = VerifyingKey::from_public_bytes(from_hex(str(key, "uncompressed")));
+            return verifier ? std::optional(*verifier) : std::nullopt;
+        });
+    EXPECT_EQ(t.total, 262);
+    EXPECT_EQ(t.valid_passed, 173);
+    EXPECT_EQ(t.invalid_rejected, 89);
+}
+
+// The thumbprint's coordinates agree with the JWK that the vector file gives for each key.
+TEST(Vectors, P256ThumbprintMatchesPublishedJwk) {
+    const json::Value doc = load("wycheproof/ecdsa_secp256r1_sha256_p1363_test.json");
+    int checked = 0;
+    for (const json::Value& group : *at(doc, "testGroups").as_array()) {
+        const json::Value* published = group.as_object()->find("publicKeyJwk");
+        if (!published) continue;  // some groups give no JWK
+        const json::Value& jwk = *published;
+        auto key =
+            VerifyingKey::from_public_bytes(from_hex(str(at(group, "publicKey"), "uncompressed")));
+        ASSERT_TRUE(key);
+        const std::string input = R"({"crv":"P-256","kty":"EC","x":")" + str(jwk, "x") +
+                                  R"(","y":")" + str(jwk, "y") + R"("})";
+        EXPECT_EQ(*jwk_thumbprint(*key), b64u_encode(sha256(input)));
+        ++checked;
+    }
+    EXPECT_GT(checked, 0);
+}
+
+TEST(Vectors, Rfc6979P256Sha256) {
+    const json::Value doc = load("rfc6979/rfc6979.json");
+    int cases = 0;
+    for (const json::Value& curve : *doc.as_array()) {
+        if (str(curve, "curve") != "P256") continue;
+        const Bytes secret = from_hex(str(curve, "private"));
+        auto key =
+            SigningKey::from_p256_scalar(std::span<const std::uint8_t, 32>(secret.data(), 32));
+        ASSERT_TRUE(key);
+        std::string expected_point = "04" + str(curve, "Ux") + str(curve, "Uy");
+        for (char& c : expected_point) c = static_cast<char>(std::tolower(c));
+        EXPECT_EQ(to_hex(*(*key)->verifying_key().p256_uncompressed()), expected_point);
+        for (const json::Value& c : *at(curve, "cases").as_array()) {
+            std::string expected = str(c, "r") + str(c, "s");
+            for (char& ch : expected) ch = static_cast<char>(std::tolower(ch));
+            EXPECT_EQ(to_hex((*key)->sign(test::as_bytes(str(c, "message")))), expected)
+                << str(c, "message");
+            ++cases;
+        }
+    }
+    EXPECT_EQ(cases, 2);
+}
+
+}  // namespace
+}  // namespace vesk
