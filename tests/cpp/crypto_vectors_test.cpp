@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "test_hex.h"
@@ -89,6 +90,28 @@ TEST(Vectors, WycheproofEcdsaP256P1363) {
     EXPECT_EQ(t.total, 262);
     EXPECT_EQ(t.valid_passed, 173);
     EXPECT_EQ(t.invalid_rejected, 89);
+}
+
+// Edge-case Ed25519 vectors: the strict rule refuses small-order keys and R values,
+// non-canonical encodings of either, and (being cofactorless) signatures that hold only up to a
+// small-order residue; every other vector verifies.
+TEST(Vectors, Ed25519EdgeCasesFollowTheStrictRule) {
+    const json::Value doc = load("ed25519/ed25519vectors.json");
+    const std::set<std::string> refused = {"low_order_A", "low_order_R", "non_canonical_A",
+                                           "non_canonical_R", "low_order_residue"};
+    int accepted = 0, rejected = 0;
+    for (const json::Value& v : *doc.as_array()) {
+        bool expect_refusal = false;
+        if (const json::Array* flags = at(v, "flags").as_array()) {
+            for (const json::Value& flag : *flags)
+                expect_refusal |= refused.contains(*flag.as_string());
+        }
+        auto key = VerifyingKey::from_public_bytes(from_hex(str(v, "key")));
+        const bool ok = key && key->verify(test::as_bytes(str(v, "msg")), from_hex(str(v, "sig")));
+        EXPECT_EQ(ok, !expect_refusal) << "vector " << at(v, "number").as_unsigned()[0];
+        (ok ? accepted : rejected)++;
+    }
+    EXPECT_EQ(accepted + rejected, 914);
 }
 
 // The thumbprint's coordinates agree with the JWK that the vector file gives for each key.
