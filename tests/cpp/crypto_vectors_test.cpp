@@ -71,7 +71,7 @@ Tally run_wycheproof(const std::string& file, MakeKey make_key) {
     return tally;
 }
 
-TEST(Vectors, WycheproofEd25519) {
+TEST(CryptoVectors, WycheproofEd25519) {
     Tally t = run_wycheproof("wycheproof/ed25519_test.json", [](const json::Value& key) {
         auto verifier = VerifyingKey::from_public_bytes(from_hex(str(key, "pk")));
         return verifier ? std::optional(*verifier) : std::nullopt;
@@ -81,7 +81,7 @@ TEST(Vectors, WycheproofEd25519) {
     EXPECT_EQ(t.invalid_rejected, 63);
 }
 
-TEST(Vectors, WycheproofEcdsaP256P1363) {
+TEST(CryptoVectors, WycheproofEcdsaP256P1363) {
     Tally t = run_wycheproof(
         "wycheproof/ecdsa_secp256r1_sha256_p1363_test.json", [](const json::Value& key) {
             auto verifier = VerifyingKey::from_public_bytes(from_hex(str(key, "uncompressed")));
@@ -95,7 +95,7 @@ TEST(Vectors, WycheproofEcdsaP256P1363) {
 // Edge-case Ed25519 vectors: the strict rule refuses small-order keys and R values,
 // non-canonical encodings of either, and (being cofactorless) signatures that hold only up to a
 // small-order residue; every other vector verifies.
-TEST(Vectors, Ed25519EdgeCasesFollowTheStrictRule) {
+TEST(CryptoVectors, Ed25519EdgeCasesFollowTheStrictRule) {
     const json::Value doc = load("ed25519/ed25519vectors.json");
     const std::set<std::string> refused = {"low_order_A", "low_order_R", "non_canonical_A",
                                            "non_canonical_R", "low_order_residue"};
@@ -115,7 +115,7 @@ TEST(Vectors, Ed25519EdgeCasesFollowTheStrictRule) {
 }
 
 // The thumbprint's coordinates agree with the JWK that the vector file gives for each key.
-TEST(Vectors, P256ThumbprintMatchesPublishedJwk) {
+TEST(CryptoVectors, P256ThumbprintMatchesPublishedJwk) {
     const json::Value doc = load("wycheproof/ecdsa_secp256r1_sha256_p1363_test.json");
     int checked = 0;
     for (const json::Value& group : *at(doc, "testGroups").as_array()) {
@@ -133,7 +133,7 @@ TEST(Vectors, P256ThumbprintMatchesPublishedJwk) {
     EXPECT_GT(checked, 0);
 }
 
-TEST(Vectors, Rfc6979P256Sha256) {
+TEST(CryptoVectors, Rfc6979P256Sha256) {
     const json::Value doc = load("rfc6979/rfc6979.json");
     int cases = 0;
     for (const json::Value& curve : *doc.as_array()) {
