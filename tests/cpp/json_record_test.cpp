@@ -74,6 +74,34 @@ constexpr auto describe_json(std::type_identity<Pair>) {
                         json::member("c", &Pair::c));
 }
 
+// A member type with no default state, in a record that has none either.
+class Word {
+  public:
+    explicit Word(std::string text) : text_(std::move(text)) {}
+    const std::string& text() const { return text_; }
+
+  private:
+    std::string text_;
+};
+inline std::expected<Word, std::string> parse_word(std::string_view s) {
+    if (s.empty()) return std::unexpected("empty word");
+    return Word(std::string(s));
+}
+inline std::string format_word(const Word& w) {
+    return w.text();
+}
+constexpr auto describe_json(std::type_identity<Word>) {
+    return json::parsed_string<Word>("a word", parse_word, format_word);
+}
+struct Phrase {
+    Word head;
+    std::optional<Word> tail;
+};
+constexpr auto describe_json(std::type_identity<Phrase>) {
+    return json::record("struct Phrase", json::member("head", &Phrase::head),
+                        json::member("tail", &Phrase::tail));
+}
+
 }  // namespace demo
 
 namespace vesk::json {
@@ -118,6 +146,19 @@ TEST(JsonRecord, NullOptionalsReadAsAbsentAndAreNotWritten) {
               R"("payload":null,"color":"red","last":""})");
     e->extensions.emplace();
     EXPECT_NE(to_json(*e).find(R"("extensions":{})"), std::string::npos);
+}
+
+TEST(JsonRecord, BuildsRecordsWhoseMembersHaveNoDefaultState) {
+    const std::string bytes = R"({"tail":"b","head":"a"})";
+    auto phrase = from_json<demo::Phrase>(
+        std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+    ASSERT_TRUE(phrase.has_value()) << phrase.error().text();
+    EXPECT_EQ(to_json(*phrase), R"({"head":"a","tail":"b"})");
+    auto head_only = from_value<demo::Phrase>(*parse(R"(["a"])"));
+    ASSERT_TRUE(head_only.has_value());
+    EXPECT_FALSE(head_only->tail.has_value());
+    EXPECT_EQ(from_json<demo::Phrase>(R"({"head":""})").error().text(),
+              "empty word at line 1 column 10");
 }
 
 struct TextCase {

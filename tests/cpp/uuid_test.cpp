@@ -57,7 +57,10 @@ TEST(Uuid, DiagnosesMalformedTextsLikeTheUuidLibrary) {
              Case{"01020304-1112-2122-3132-41424344",
                   "invalid group length in group 4: expected 12, found 8"},
              Case{"{zzzzzzzz-zzzz-zzzz-zzzz-zzzzzzzzzzzz}", "invalid character: found `z` at 1"},
+             // The found length is the group's own, braces and prefix not counted.
              Case{"{550e8400-e29b-41d4-a716-44665544000}",
+                  "invalid group length in group 4: expected 12, found 11"},
+             Case{"urn:uuid:550e8400-e29b-41d4-a716-4466554400000",
                   "invalid group length in group 4: expected 12, found 13"},
              Case{" 67e55044-10b1-426f-9247-bb680e5fe0c8", "invalid character: found ` ` at 1"},
          }) {

@@ -485,9 +485,13 @@ Error TextReader::invalid_type_here(std::string_view expected) {
 }
 
 Result<std::string> TextReader::read_string(std::string_view expected) {
-    return read_parsed_string(expected, [](std::string_view s) {
-        return std::expected<std::string, std::string>(std::string(s));
-    });
+    auto c = peek_ws();
+    if (!c) return std::unexpected(peek_error("EOF while parsing a value"));
+    if (*c != '"') return std::unexpected(invalid_type_here(expected));
+    ++pos_;
+    std::string out;
+    if (auto r = parse_string(out); !r) return std::unexpected(r.error());
+    return out;
 }
 
 Result<bool> TextReader::read_bool() {

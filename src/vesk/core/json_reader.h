@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -102,6 +103,9 @@ class TextReader {
 
 // One JSON text: a value with only whitespace around it.
 Result<Value> parse(std::string_view text);
+inline Result<Value> parse(std::span<const std::uint8_t> bytes) {
+    return parse(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
 
 template <class Parse>
 auto TextReader::read_parsed_string(std::string_view expected, Parse&& parse)

@@ -14,7 +14,9 @@
 //   std::string out = json::to_json(*sender);       // {"agent_id":"..."}
 //
 // Members are listed in declaration order, which is the order of the written form, of the
-// positional form and of the names in "unknown field" messages. A std::optional member is
+// positional form and of the names in "unknown field" messages. A record struct without a
+// default constructor is built by aggregate initialisation, so its declaration must then
+// list all of its fields in the struct's own order. A std::optional member is
 // optional: absent or null reads as nullopt, and nullopt is left out when writing; every
 // other member is required. Member types: std::string, bool, std::int64_t, std::uint64_t,
 // std::vector<T>, std::optional<T>, Value (any JSON), Extensions (string-keyed map of any
@@ -39,6 +41,7 @@
 #include <limits>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -296,6 +299,13 @@ struct IsOptional : std::false_type {};
 template <class T>
 struct IsOptional<std::optional<T>> : std::true_type {};
 
+template <class Members>
+struct StorageOf;
+template <class... M>
+struct StorageOf<std::tuple<M...>> {
+    using type = std::tuple<std::optional<typename M::Type>...>;
+};
+
 template <class T, template <class> class Is>
 concept DeclaredAs = Declared<T> && Is<std::remove_cvref_t<decltype(declaration_of<T>)>>::value;
 
@@ -327,24 +337,49 @@ struct Codec<T> {
         return {};
     }
 
+    // Members are read into storage first, so that member types need no default state.
+    using Storage = typename StorageOf<std::remove_cvref_t<decltype(decl.members)>>::type;
+
     template <std::size_t I, class Source>
-    static Result<void> read_member(Source& source, T& out) {
-        const auto& m = std::get<I>(decl.members);
-        auto value = Codec<typename std::remove_cvref_t<decltype(m)>::Type>::read(source);
+    static Result<void> read_member(Source& source, Storage& out) {
+        using M = std::remove_cvref_t<decltype(std::get<I>(decl.members))>;
+        auto value = Codec<typename M::Type>::read(source);
         if (!value) return std::unexpected(value.error());
-        out.*(m.field) = std::move(*value);
+        std::get<I>(out) = std::move(*value);
         return {};
     }
     template <class Source, std::size_t... I>
-    static Result<void> read_member_at(std::size_t index, Source& source, T& out,
+    static Result<void> read_member_at(std::size_t index, Source& source, Storage& out,
                                        std::index_sequence<I...>) {
         Result<void> result;
         (void)((index == I && (result = read_member<I>(source, out), true)) || ...);
         return result;
     }
+    // Absent members are optional ones (the reader checked the required ones).
+    template <std::size_t I>
+    static auto take(Storage& s) {
+        using F = typename std::remove_cvref_t<decltype(std::get<I>(decl.members))>::Type;
+        if constexpr (IsOptional<F>::value) {
+            return std::get<I>(s) ? std::move(*std::get<I>(s)) : F{};
+        } else {
+            return F(std::move(*std::get<I>(s)));
+        }
+    }
+    static T build(Storage& s) {
+        return [&]<std::size_t... I>(std::index_sequence<I...>) {
+            if constexpr (std::is_default_constructible_v<T>) {
+                T out{};
+                ((out.*(std::get<I>(decl.members).field) = take<I>(s)), ...);
+                return out;
+            } else {
+                return T{take<I>(s)...};
+            }
+        }
+        (std::make_index_sequence<N>{});
+    }
 
     static Result<T> read(TextReader& r) {
-        T out{};
+        Storage out;
         auto on_object = [&]() -> Result<void> {
             std::array<bool, N> seen{};
             bool first = true;
@@ -382,11 +417,11 @@ struct Codec<T> {
         if (auto done = r.read_record(decl.expecting, on_array, on_object); !done) {
             return std::unexpected(done.error());
         }
-        return out;
+        return build(out);
     }
 
     static Result<T> read(const Value& v) {
-        T out{};
+        Storage out;
         if (const Object* object = v.as_object()) {
             std::array<bool, N> seen{};
             for (const auto& [key, member_value] : *object) {
@@ -397,7 +432,7 @@ struct Codec<T> {
                 if (!done) return std::unexpected(done.error());
             }
             if (auto done = check_missing(seen); !done) return std::unexpected(done.error());
-            return out;
+            return build(out);
         }
         if (const Array* array = v.as_array()) {
             for (std::size_t i = 0; i < N; ++i) {
@@ -411,7 +446,7 @@ struct Codec<T> {
             if (array->size() > N) {
                 return std::unexpected(invalid_length(array->size(), "fewer elements in array"));
             }
-            return out;
+            return build(out);
         }
         return std::unexpected(invalid_type(describe(v), decl.expecting));
     }
@@ -498,6 +533,12 @@ Result<T> from_json(std::string_view text) {
     if (!value) return value;
     if (auto end = reader.finish(); !end) return std::unexpected(end.error());
     return value;
+}
+
+template <class T>
+Result<T> from_json(std::span<const std::uint8_t> bytes) {
+    return from_json<T>(
+        std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 // Reads T from an already parsed value; errors carry no position.

@@ -71,8 +71,8 @@ UuidError diagnose(std::string_view input) {
             return {Kind::GroupLength, {}, 0, bounds[g] - kStarts[g], g, kLengths[g]};
         }
     }
-    // The last group: measured over the whole subject, braces or prefix included.
-    return {Kind::GroupLength, {}, 0, subject.size() - kStarts[4], 4, kLengths[4]};
+    // The last group, measured without the braces or prefix around it.
+    return {Kind::GroupLength, {}, 0, core.size() - kStarts[4], 4, kLengths[4]};
 }
 
 }  // namespace
