@@ -16,13 +16,16 @@ std::u32string decode_utf8(std::string_view bytes) {
         std::size_t length = 0;
         char32_t value = 0, lower = 0x80, upper = 0xBF;
         if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2, value = lead & 0x1F;
+            length = 2;
+            value = lead & 0x1F;
         } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3, value = lead & 0x0F;
+            length = 3;
+            value = lead & 0x0F;
             if (lead == 0xE0) lower = 0xA0;
             if (lead == 0xED) upper = 0x9F;  // no surrogates
         } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4, value = lead & 0x07;
+            length = 4;
+            value = lead & 0x07;
             if (lead == 0xF0) lower = 0x90;
             if (lead == 0xF4) upper = 0x8F;
         }

@@ -2,6 +2,7 @@
 #include <unicode/uidna.h>
 
 #include <array>
+#include <charconv>
 #include <memory>
 #include <optional>
 
@@ -102,10 +103,12 @@ std::string serialize_ipv6(const Ipv6& address) {
     for (std::size_t i = 0; i < 8;) {
         std::size_t j = i;
         while (j < 8 && address[j] == 0) ++j;
-        if (j - i > best) best = j - i, compress = i;
+        if (j - i > best) {
+            best = j - i;
+            compress = i;
+        }
         i = j == i ? i + 1 : j;
     }
-    static constexpr char hex[] = "0123456789abcdef";
     std::string out = "[";
     for (std::size_t i = 0; i < 8; ++i) {
         if (compress && i == *compress) {
@@ -113,11 +116,9 @@ std::string serialize_ipv6(const Ipv6& address) {
             i += best - 1;
             continue;
         }
-        bool started = false;
-        for (int shift = 12; shift >= 0; shift -= 4) {
-            unsigned nibble = (address[i] >> shift) & 0xF;
-            if (nibble != 0 || started || shift == 0) out.push_back(hex[nibble]), started = true;
-        }
+        char digits[4];
+        auto end = std::to_chars(digits, digits + 4, address[i], 16).ptr;
+        out.append(digits, end);
         if (i != 7) out.push_back(':');
     }
     out.push_back(']');
@@ -130,9 +131,11 @@ std::optional<std::uint64_t> parse_ipv4_number(std::string_view part) {
     if (part.empty()) return std::nullopt;
     unsigned radix = 10;
     if (part.size() >= 2 && part[0] == '0' && (part[1] == 'x' || part[1] == 'X')) {
-        part.remove_prefix(2), radix = 16;
+        part.remove_prefix(2);
+        radix = 16;
     } else if (part.size() >= 2 && part[0] == '0') {
-        part.remove_prefix(1), radix = 8;
+        part.remove_prefix(1);
+        radix = 8;
     }
     std::uint64_t value = 0;
     for (char c : part) {
