@@ -4,143 +4,31 @@
 #include <unicode/uversion.h>
 
 #include <fstream>
-#include <map>
-#include <memory>
 #include <sstream>
-#include <variant>
 
-#include "vesk/core/url_codec.h"
+#include "vesk/core/json_reader.h"
 
 namespace vesk {
 namespace {
 
-// Minimal reader for the vector files: strings, null, booleans, arrays and objects (numbers
-// are not used by these files).
-struct JsonValue {
-    std::variant<std::nullptr_t, bool, std::string, std::vector<JsonValue>,
-                 std::map<std::string, JsonValue>>
-        value;
-
-    bool is_null() const { return std::holds_alternative<std::nullptr_t>(value); }
-    const std::string* string() const { return std::get_if<std::string>(&value); }
-    const std::vector<JsonValue>& array() const { return std::get<std::vector<JsonValue>>(value); }
-    const JsonValue* member(const std::string& key) const {
-        auto* object = std::get_if<std::map<std::string, JsonValue>>(&value);
-        if (!object) return nullptr;
-        auto it = object->find(key);
-        return it == object->end() ? nullptr : &it->second;
-    }
-};
-
-class VectorReader {
-  public:
-    explicit VectorReader(std::string text) : text_(std::move(text)) {}
-
-    JsonValue read() {
-        skip_space();
-        char c = text_.at(pos_);
-        if (c == '"') return {read_string()};
-        if (text_.compare(pos_, 4, "null") == 0) return pos_ += 4, JsonValue{nullptr};
-        if (text_.compare(pos_, 4, "true") == 0) return pos_ += 4, JsonValue{true};
-        if (text_.compare(pos_, 5, "false") == 0) return pos_ += 5, JsonValue{false};
-        if (c == '[') {
-            std::vector<JsonValue> items;
-            ++pos_;
-            while (!consume(']')) {
-                items.push_back(read());
-                consume(',');
-            }
-            return {std::move(items)};
-        }
-        if (c == '{') {
-            std::map<std::string, JsonValue> members;
-            ++pos_;
-            while (!consume('}')) {
-                skip_space();
-                std::string key = read_string();
-                consume(':');
-                members[key] = read();
-                consume(',');
-            }
-            return {std::move(members)};
-        }
-        throw std::runtime_error("unsupported JSON at offset " + std::to_string(pos_));
-    }
-
-  private:
-    std::string text_;
-    std::size_t pos_ = 0;
-
-    void skip_space() {
-        while (pos_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[pos_]))) ++pos_;
-    }
-    bool consume(char c) {
-        skip_space();
-        if (text_.at(pos_) != c) return false;
-        ++pos_;
-        return true;
-    }
-    char32_t hex4() {
-        auto value = std::stoul(text_.substr(pos_, 4), nullptr, 16);
-        pos_ += 4;
-        return static_cast<char32_t>(value);
-    }
-    std::string read_string() {
-        std::string out;
-        ++pos_;  // opening quote
-        for (;;) {
-            char c = text_.at(pos_++);
-            if (c == '"') return out;
-            if (c != '\\') {
-                out.push_back(c);
-                continue;
-            }
-            char escape = text_.at(pos_++);
-            switch (escape) {
-                case 'b':
-                    out.push_back('\b');
-                    break;
-                case 'f':
-                    out.push_back('\f');
-                    break;
-                case 'n':
-                    out.push_back('\n');
-                    break;
-                case 'r':
-                    out.push_back('\r');
-                    break;
-                case 't':
-                    out.push_back('\t');
-                    break;
-                case 'u': {
-                    char32_t unit = hex4();
-                    // Pairs become one code point; a lone surrogate becomes U+FFFD.
-                    if (unit >= 0xD800 && unit <= 0xDBFF && text_.compare(pos_, 2, "\\u") == 0) {
-                        pos_ += 2;
-                        char32_t low = hex4();
-                        if (low >= 0xDC00 && low <= 0xDFFF) {
-                            unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
-                        } else {
-                            url_detail::append_utf8(out, 0xFFFD);
-                            unit = low;
-                        }
-                    }
-                    if (unit >= 0xD800 && unit <= 0xDFFF) unit = 0xFFFD;
-                    url_detail::append_utf8(out, unit);
-                    break;
-                }
-                default:
-                    out.push_back(escape);
-            }
-        }
-    }
-};
-
-JsonValue read_vectors(const std::string& name) {
+json::Array read_vectors(const std::string& name) {
     std::ifstream file(std::string(VESK_TESTDATA_DIR) + "/url/" + name, std::ios::binary);
     std::stringstream text;
     text << file.rdbuf();
-    return VectorReader(text.str()).read();
+    auto parsed = json::parse(text.str());
+    if (!parsed || !parsed->as_array()) throw std::runtime_error("unreadable " + name);
+    return *parsed->as_array();
+}
+
+// The string member `key` of a vector object, or null when absent or not a string.
+const std::string* text_of(const json::Value& test, std::string_view key) {
+    const auto* object = test.as_object();
+    const auto* member = object ? object->find(key) : nullptr;
+    return member ? member->as_string() : nullptr;
+}
+
+bool has_member(const json::Value& test, std::string_view key) {
+    return test.as_object() && test.as_object()->find(key);
 }
 
 std::string describe(const std::expected<Url, UrlError>& url) {
@@ -176,30 +64,26 @@ bool base_is_irrelevant(const std::string& input, const std::string& base) {
 
 TEST(Url, WebPlatformVectorsWithoutBase) {
     int run = 0, failed = 0;
-    const JsonValue vectors = read_vectors("urltestdata.json");
-    for (const auto& test : vectors.array()) {
-        const auto* input = test.member("input");
+    for (const auto& test : read_vectors("urltestdata.json")) {
+        const auto* input = text_of(test, "input");
         if (!input) continue;  // section comment
-        const auto* base = test.member("base");
-        if (!base->is_null() && !base_is_irrelevant(*input->string(), *base->string())) continue;
+        const auto* base = text_of(test, "base");
+        if (base && !base_is_irrelevant(*input, *base)) continue;
         ++run;
-        auto url = parse_url(*input->string());
-        std::string expected =
-            test.member("failure") ? "failure" : "href " + *test.member("href")->string();
+        auto url = parse_url(*input);
+        bool expect_failure = has_member(test, "failure");
+        std::string expected = expect_failure ? "failure" : "href " + *text_of(test, "href");
         std::string actual = describe(url);
-        bool ok = test.member("failure") ? !url : url && actual == expected;
-        if (!ok) {
+        if (expect_failure ? url.has_value() : actual != expected) {
             ++failed;
-            std::cout << "FAIL " << *input->string() << " -> " << actual << ", expected "
-                      << expected << "\n";
+            std::cout << "FAIL " << *input << " -> " << actual << ", expected " << expected << "\n";
         } else if (url) {
             // The parsed components agree with the vector's accessors.
-            EXPECT_EQ(url->scheme + ":", *test.member("protocol")->string()) << *input->string();
-            EXPECT_EQ(url->host ? url->host->text : "", *test.member("hostname")->string())
-                << *input->string();
-            EXPECT_EQ(url->port ? std::to_string(*url->port) : "", *test.member("port")->string())
-                << *input->string();
-            EXPECT_EQ(url->pathname(), *test.member("pathname")->string()) << *input->string();
+            EXPECT_EQ(url->scheme + ":", *text_of(test, "protocol")) << *input;
+            EXPECT_EQ(url->host ? url->host->text : "", *text_of(test, "hostname")) << *input;
+            EXPECT_EQ(url->port ? std::to_string(*url->port) : "", *text_of(test, "port"))
+                << *input;
+            EXPECT_EQ(url->pathname(), *text_of(test, "pathname")) << *input;
         }
     }
     std::cout << "urltestdata: " << run - failed << "/" << run << " passed\n";
@@ -219,24 +103,23 @@ bool table_predates_vector(const std::string& input) {
 
 TEST(Url, DomainToAsciiVectors) {
     int run = 0, failed = 0, known = 0;
-    const JsonValue vectors = read_vectors("toascii.json");
-    for (const auto& test : vectors.array()) {
-        const auto* input = test.member("input");
+    for (const auto& test : read_vectors("toascii.json")) {
+        const auto* input = text_of(test, "input");
         if (!input) continue;
         ++run;
-        auto url = parse_url("https://" + *input->string() + "/x");
-        const auto* output = test.member("output");
-        std::string expected = output->is_null() ? "failure" : "host " + *output->string();
+        auto url = parse_url("https://" + *input + "/x");
+        const auto* output = text_of(test, "output");  // null: must fail
+        std::string expected = output ? "host " + *output : "failure";
         std::string actual =
             url ? "host " + url->host->text : "failure (" + url.error().text() + ")";
-        bool ok = output->is_null() ? !url : actual == expected;
-        // A host that is its own valid output stays unchanged in every URL form.
-        if (ok && url) ok = parse_host(*output->string(), true).value().text == *output->string();
+        bool ok = output ? actual == expected : !url;
+        // A valid output is itself a host that parses to the same text.
+        if (ok && output) ok = parse_host(*output, true).value().text == *output;
         if (!ok) {
-            bool old_table = table_predates_vector(*input->string());
+            bool old_table = table_predates_vector(*input);
             ++(old_table ? known : failed);
-            std::cout << (old_table ? "KNOWN (ICU " U_ICU_VERSION " tables) " : "FAIL ")
-                      << *input->string() << " -> " << actual << ", expected " << expected << "\n";
+            std::cout << (old_table ? "KNOWN (ICU " U_ICU_VERSION " tables) " : "FAIL ") << *input
+                      << " -> " << actual << ", expected " << expected << "\n";
         }
     }
     std::cout << "toascii: " << run - failed - known << "/" << run << " passed, " << known

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "vesk/core/url_codec.h"
+#include "vesk/core/utf8.h"
 
 namespace vesk {
 

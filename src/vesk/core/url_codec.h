@@ -8,7 +8,6 @@ namespace vesk::url_detail {
 
 // Decodes UTF-8; each ill-formed sequence becomes U+FFFD.
 std::u32string decode_utf8(std::string_view bytes);
-void append_utf8(std::string& out, char32_t c);
 
 enum class EncodeSet { C0Control, Fragment, Query, SpecialQuery, Path, Userinfo };
 
