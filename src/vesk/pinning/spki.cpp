@@ -114,10 +114,10 @@ std::expected<SpkiHash, PinningError> compute_spki_hash(Span cert_der) {
     long available = static_cast<long>(std::min<std::size_t>(cert_der.size(), LONG_MAX));
     X509Ptr cert(d2i_X509(nullptr, &cursor, available), &X509_free);
     if (!cert) return std::unexpected(certificate_error(take_parser_error()));
+    ERR_clear_error();  // a key the parser could not decode leaves a note behind
     Span parsed = cert_der.first(static_cast<std::size_t>(cursor - start));
 
-    // The parser also takes some non-DER length forms; the key's bytes must then still be
-    // found as they stand, or the certificate is refused.
+    // The parser also accepts indefinite lengths, which DER forbids and the walk refuses.
     auto spki = find_spki(parsed);
     if (!spki) return std::unexpected(certificate_error("certificate is not DER-encoded"));
     return sha256(*spki);
