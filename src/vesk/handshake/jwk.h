@@ -4,13 +4,14 @@
 #include <array>
 #include <cstdint>
 #include <expected>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
 
 #include "vesk/core/base64url.h"
+#include "vesk/core/json_value.h"
+#include "vesk/core/jws_alg.h"
 
 namespace vesk::handshake {
 
@@ -34,6 +35,10 @@ struct JwkKeyMaterial {
 struct Jwk {
     std::optional<std::string> kid;
     JwkKeyMaterial material;
+
+    // Follows from the key type alone; a JWK's own alg member is never read.
+    JwsAlg alg() const;
+
     bool operator==(const Jwk&) const = default;
 };
 
@@ -45,11 +50,8 @@ struct JwkError {
     std::string text() const;
 };
 
-// Looks up a member of the JWK object: its text when present and a JSON string, else nothing.
-using JwkStringMember = std::function<std::optional<std::string_view>(std::string_view name)>;
-
-// Reads one JWK. Members other than kid, kty, crv, x, y, n and e (alg and use among them) are
-// ignored; a kid that is not a string counts as absent.
-std::expected<Jwk, JwkError> read_jwk(const JwkStringMember& string_member);
+// Reads one JWK object. Members other than kid, kty, crv, x, y, n and e (alg and use among
+// them) are ignored; a kid that is not a string counts as absent.
+std::expected<Jwk, JwkError> read_jwk(const json::Object& object);
 
 }  // namespace vesk::handshake
