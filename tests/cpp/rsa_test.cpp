@@ -6,10 +6,14 @@
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
 
+#include <fstream>
+#include <iostream>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "vesk/core/base64url.h"
+#include "vesk/core/json_reader.h"
 
 namespace vesk {
 namespace {
@@ -151,6 +155,76 @@ TEST(RsaPublicKey, TakesOnlyOddExponentsFrom3To2Pow33Minus1) {
         EXPECT_EQ(key.error().kind, RsaError::Kind::Exponent);
     }
 }
+
+// Wycheproof RSASSA-PKCS1-v1_5 SHA-256 vectors, keys taken from their JWK form.
+struct VectorFile {
+    std::string name;
+    std::size_t tests;
+};
+
+class Rs256Wycheproof : public testing::TestWithParam<VectorFile> {};
+
+Bytes from_hex(const std::string& hex) {
+    Bytes out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+        out.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    }
+    return out;
+}
+
+const json::Value& member(const json::Value& value, std::string_view name) {
+    static const json::Value null;
+    const json::Value* found = value.as_object() ? value.as_object()->find(name) : nullptr;
+    if (!found) ADD_FAILURE() << "missing member " << name;
+    return found ? *found : null;
+}
+
+std::string text_of(const json::Value& value, std::string_view name) {
+    const std::string* text = member(value, name).as_string();
+    return text ? *text : "";
+}
+
+Bytes b64_of(const json::Value& value, std::string_view name) {
+    auto bytes = b64u_decode(text_of(value, name));
+    if (!bytes) ADD_FAILURE() << name << " is not base64url";
+    return bytes.value_or(Bytes{});
+}
+
+TEST_P(Rs256Wycheproof, AcceptsExactlyTheValidSignatures) {
+    std::ifstream file(std::string(VESK_TESTDATA_DIR) + "/wycheproof/" + GetParam().name);
+    std::stringstream content;
+    content << file.rdbuf();
+    auto doc = json::parse(content.str());
+    ASSERT_TRUE(doc) << GetParam().name;
+
+    std::size_t total = 0, valid = 0, acceptable = 0;
+    for (const json::Value& group : *member(*doc, "testGroups").as_array()) {
+        const json::Value& jwk = member(group, "keyJwk");
+        Bytes n = b64_of(jwk, "n"), e = b64_of(jwk, "e");
+        for (const json::Value& test : *member(group, "tests").as_array()) {
+            ++total;
+            std::string result = text_of(test, "result");
+            bool accepted =
+                verify_rs256(n, e, from_hex(text_of(test, "msg")), from_hex(text_of(test, "sig")))
+                    .has_value();
+            // "acceptable" cases (a DigestInfo without its NULL parameters) are refused.
+            EXPECT_EQ(accepted, result == "valid")
+                << GetParam().name << " tcId " << *member(test, "tcId").as_unsigned() << " ("
+                << result << "): " << text_of(test, "comment");
+            valid += result == "valid";
+            acceptable += result == "acceptable";
+        }
+    }
+    EXPECT_EQ(total, GetParam().tests);
+    std::cout << GetParam().name << ": " << total << " vectors, " << valid << " valid, "
+              << acceptable << " acceptable (refused)\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, Rs256Wycheproof,
+                         testing::Values(VectorFile{"rsa_signature_2048_sha256_test.json", 259},
+                                         VectorFile{"rsa_signature_3072_sha256_test.json", 259},
+                                         VectorFile{"rsa_signature_4096_sha256_test.json", 258}),
+                         [](const auto& info) { return info.param.name.substr(14, 4); });
 
 }  // namespace
 }  // namespace vesk
