@@ -7,11 +7,14 @@
 #include <sstream>
 #include <string>
 
+#include "test_hex.h"
 #include "vesk/core/base64url.h"
 #include "vesk/core/json_reader.h"
 
 namespace vesk {
 namespace {
+
+using test::from_hex;
 
 // An odd number of exactly `bits` bits, as minimal big-endian bytes.
 Bytes odd_modulus(std::size_t bits) {
@@ -57,14 +60,6 @@ TEST(RsaPublicKey, TakesOnlyWellFormedKeysOf2048To8192Bits) {
             EXPECT_EQ(key.error().kind, *c.refusal) << label;
         }
     }
-}
-
-Bytes from_hex(const std::string& hex) {
-    Bytes out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-        out.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    }
-    return out;
 }
 
 const json::Value& member(const json::Value& value, std::string_view name) {

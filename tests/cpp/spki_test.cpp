@@ -50,12 +50,6 @@ Bytes make_cert(EVP_PKEY* key, long version = 2, long days = 30) {
     return der(cert.get(), i2d_X509);
 }
 
-SpkiHash sha256(const Bytes& bytes) {
-    SpkiHash digest{};
-    EVP_Digest(bytes.data(), bytes.size(), digest.data(), nullptr, EVP_sha256(), nullptr);
-    return digest;
-}
-
 class SpkiHashByKeyType : public testing::TestWithParam<std::string> {};
 
 TEST_P(SpkiHashByKeyType, HashesTheKeyWhateverElseTheCertificateSays) {

@@ -1,6 +1,5 @@
 #include "vesk/crypto/rsa.h"
 
-#include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -9,16 +8,16 @@
 #include <bit>
 
 #include "vesk/core/fault.h"
+#include "vesk/crypto/bignum.h"
 
 namespace vesk {
 namespace {
 
 using Span = std::span<const std::uint8_t>;
-using BnPtr = std::unique_ptr<BIGNUM, decltype(&BN_free)>;
-using ParamBldPtr = std::unique_ptr<OSSL_PARAM_BLD, decltype(&OSSL_PARAM_BLD_free)>;
-using ParamsPtr = std::unique_ptr<OSSL_PARAM, decltype(&OSSL_PARAM_free)>;
-using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)>;
-using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)>;
+using ParamBldPtr = OpensslPtr<OSSL_PARAM_BLD, OSSL_PARAM_BLD_free>;
+using ParamsPtr = OpensslPtr<OSSL_PARAM, OSSL_PARAM_free>;
+using PkeyCtxPtr = OpensslPtr<EVP_PKEY_CTX, EVP_PKEY_CTX_free>;
+using MdCtxPtr = OpensslPtr<EVP_MD_CTX, EVP_MD_CTX_free>;
 
 constexpr std::uint64_t kMaxExponent = (std::uint64_t{1} << 33) - 1;
 
@@ -28,12 +27,6 @@ std::unexpected<RsaError> fail(RsaError::Kind kind) {
 
 std::size_t bit_length(Span minimal) {
     return minimal.size() * 8 - static_cast<std::size_t>(std::countl_zero(minimal[0]));
-}
-
-BnPtr to_bignum(Span bytes) {
-    BnPtr bn(BN_bin2bn(bytes.data(), static_cast<int>(bytes.size()), nullptr), &BN_free);
-    if (!bn) fault("BN_bin2bn failed");
-    return bn;
 }
 
 std::expected<void, RsaError> check_exponent(Span exponent) {
@@ -48,10 +41,6 @@ std::expected<void, RsaError> check_exponent(Span exponent) {
 }
 
 }  // namespace
-
-void RsaPublicKey::FreeKey::operator()(EVP_PKEY* key) const {
-    EVP_PKEY_free(key);
-}
 
 std::string RsaError::text() const {
     switch (kind) {
@@ -76,15 +65,15 @@ std::expected<RsaPublicKey, RsaError> RsaPublicKey::from_components(Span modulus
     if (modulus.back() % 2 == 0) return fail(RsaError::Kind::ModulusEven);
     if (auto checked = check_exponent(exponent); !checked) return std::unexpected(checked.error());
 
-    BnPtr n = to_bignum(modulus);
-    BnPtr e = to_bignum(exponent);
-    ParamBldPtr builder(OSSL_PARAM_BLD_new(), &OSSL_PARAM_BLD_free);
+    Bn n = bn_from_be(modulus, new_bn());
+    Bn e = bn_from_be(exponent, new_bn());
+    ParamBldPtr builder(OSSL_PARAM_BLD_new());
     if (!builder || OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_N, n.get()) != 1 ||
         OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_E, e.get()) != 1) {
         fault("building RSA key parameters failed");
     }
-    ParamsPtr params(OSSL_PARAM_BLD_to_param(builder.get()), &OSSL_PARAM_free);
-    PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr), &EVP_PKEY_CTX_free);
+    ParamsPtr params(OSSL_PARAM_BLD_to_param(builder.get()));
+    PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
     EVP_PKEY* raw = nullptr;
     if (!params || !ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1 ||
         EVP_PKEY_fromdata(ctx.get(), &raw, EVP_PKEY_PUBLIC_KEY, params.get()) != 1) {
@@ -95,7 +84,7 @@ std::expected<RsaPublicKey, RsaError> RsaPublicKey::from_components(Span modulus
 
 std::expected<void, RsaError> RsaPublicKey::verify_rs256(Span message, Span signature) const {
     if (signature.size() != (modulus_bits_ + 7) / 8) return fail(RsaError::Kind::SignatureInvalid);
-    MdCtxPtr md(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+    MdCtxPtr md(EVP_MD_CTX_new());
     if (!md || EVP_DigestVerifyInit_ex(md.get(), nullptr, "SHA256", nullptr, nullptr, key_.get(),
                                        nullptr) != 1) {
         fault("starting an RSA verification failed");

@@ -2,14 +2,15 @@
 // built from the big-endian modulus and exponent a JSON Web Key carries.
 #pragma once
 
-#include <openssl/types.h>
+#include <openssl/evp.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <expected>
-#include <memory>
 #include <span>
 #include <string>
+
+#include "vesk/crypto/openssl_ptr.h"
 
 namespace vesk {
 
@@ -43,10 +44,7 @@ class RsaPublicKey {
                                                std::span<const std::uint8_t> signature) const;
 
   private:
-    struct FreeKey {
-        void operator()(EVP_PKEY* key) const;
-    };
-    using KeyPtr = std::unique_ptr<EVP_PKEY, FreeKey>;
+    using KeyPtr = OpensslPtr<EVP_PKEY, EVP_PKEY_free>;
 
     RsaPublicKey(KeyPtr key, std::size_t modulus_bits)
         : key_(std::move(key)), modulus_bits_(modulus_bits) {}

@@ -1,20 +1,19 @@
 #include "vesk/pinning/spki.h"
 
 #include <openssl/err.h>
-#include <openssl/evp.h>
 #include <openssl/x509.h>
 
 #include <algorithm>
 #include <climits>
-#include <memory>
 #include <optional>
 
 #include "vesk/core/fault.h"
+#include "vesk/crypto/openssl_ptr.h"
 
 namespace vesk::pinning {
 namespace {
 
-using X509Ptr = std::unique_ptr<X509, decltype(&X509_free)>;
+using X509Ptr = OpensslPtr<X509, X509_free>;
 using Span = std::span<const std::uint8_t>;
 
 constexpr std::uint8_t kSequence = 0x30;
@@ -83,15 +82,6 @@ std::optional<Span> find_spki(Span cert) {
     return field->whole;
 }
 
-SpkiHash sha256(Span bytes) {
-    SpkiHash digest{};
-    if (EVP_Digest(bytes.data(), bytes.size(), digest.data(), nullptr, EVP_sha256(), nullptr) !=
-        1) {
-        fault("SHA-256 computation failed");
-    }
-    return digest;
-}
-
 }  // namespace
 
 std::string PinningError::text() const {
@@ -112,7 +102,7 @@ std::expected<SpkiHash, PinningError> compute_spki_hash(Span cert_der) {
     const unsigned char* start = cert_der.empty() ? &kNothing : cert_der.data();
     const unsigned char* cursor = start;
     long available = static_cast<long>(std::min<std::size_t>(cert_der.size(), LONG_MAX));
-    X509Ptr cert(d2i_X509(nullptr, &cursor, available), &X509_free);
+    X509Ptr cert(d2i_X509(nullptr, &cursor, available));
     if (!cert) return std::unexpected(certificate_error(take_parser_error()));
     ERR_clear_error();  // a key the parser could not decode leaves a note behind
     Span parsed = cert_der.first(static_cast<std::size_t>(cursor - start));

@@ -1,20 +1,21 @@
 // Public-key pinning of TLS peer certificates by the SHA-256 of their SubjectPublicKeyInfo.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <span>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "vesk/core/base64url.h"
+#include "vesk/crypto/sha256.h"
 
 namespace vesk::pinning {
 
-inline constexpr std::size_t kSpkiHashSize = 32;
-using SpkiHash = std::array<std::uint8_t, kSpkiHashSize>;
+using SpkiHash = Digest;
+inline constexpr std::size_t kSpkiHashSize = std::tuple_size_v<SpkiHash>;
 
 struct PinningError {
     enum class Kind {
