@@ -202,7 +202,7 @@ TEST_F(Delegation, BuildsASingleHopTokenFromTheVoucher) {
 
 TEST_F(Delegation, BuilderChecksInOrder) {
     auto voucher_with = [&](const RawClaims& claims) {
-        return sign_token(*a, header(*a, jws::kTypGrant), claims.text());
+        return sign_token(*a, jws::kTypGrant, claims.text());
     };
     RawClaims raw;
     raw.set("ver", json_str("vesk/0.2"))
@@ -212,7 +212,9 @@ TEST_F(Delegation, BuilderChecksInOrder) {
         .set("iat", "1")
         .set("exp", std::to_string(kNow + 100))
         .set("src_jti", json_str(kJti));
-    const Aid b_long_form = aid("aid:pubkey:ed25519:" + b->aid().as_str().substr(11));
+    RawClaims no_iat = raw;
+    std::erase_if(no_iat.members, [](const auto& member) { return member.first == "iat"; });
+    const Aid b_long_form = *Aid::parse("aid:pubkey:ed25519:" + b->aid().as_str().substr(11));
     const struct {
         const char* name;
         std::string voucher;
@@ -226,7 +228,7 @@ TEST_F(Delegation, BuilderChecksInOrder) {
          {"read"},
          "compact JWS malformed: expected exactly three non-empty segments"},
         {"payload not JSON",
-         sign_token(*a, "{}", "nope"),
+         sign_token(*a, jws::kTypGrant, "nope"),
          c->aid(),
          {"read"},
          "delegation claims malformed: expected ident at line 1 column 2"},
@@ -236,7 +238,7 @@ TEST_F(Delegation, BuilderChecksInOrder) {
          {"read"},
          "unknown field: aud"},
         {"missing iat",
-         voucher_with(RawClaims(raw).drop("iat")),
+         voucher_with(no_iat),
          c->aid(),
          {"read"},
          "delegation claims malformed: voucher: missing field `iat` at line 1 column"},
@@ -259,11 +261,7 @@ TEST_F(Delegation, BuilderChecksInOrder) {
          {"read"},
          "delegation scope exceeds grant proof capabilities"},
         {"self in the other AID form", voucher_with(raw), b_long_form, {"read"}, "ok"},
-        {"forged voucher",
-         sign_token(*e, header(*e, jws::kTypTct), raw.text()),
-         c->aid(),
-         {"read"},
-         "ok"},
+        {"forged voucher", sign_token(*e, jws::kTypTct, raw.text()), c->aid(), {"read"}, "ok"},
     };
     for (const auto& test : cases) {
         DelegationBuildRequest request(*b, test.voucher, kNow);
@@ -373,15 +371,12 @@ TEST_F(Delegation, TokenFormIsCheckedBeforeAndAtTheSignature) {
         std::string expected;
     } cases[] = {
         {"tampered signature", tampered(sign(*b, claims)), "delegation signature is invalid"},
-        {"signed by the delegatee", sign_token(*c, header(*c, jws::kTypDelegation), payload),
+        {"signed by the delegatee", sign_token(*c, jws::kTypDelegation, payload),
          "delegation signature is invalid"},
-        {"TCT type", sign_token(*b, header(*b, jws::kTypTct), payload),
+        {"TCT type", sign_token(*b, jws::kTypTct, payload),
          "JWS typ header mismatch: expected vesk-delegation+jwt, got vesk-tct+jwt"},
-        {"extra member, bad signature",
-         tampered(sign_token(*b, header(*b, jws::kTypDelegation), with_iat)), "unknown field: iat"},
-        {"ES256 header on an Ed25519 signer",
-         sign_token(*b, header(*d, jws::kTypDelegation), payload),
-         "JWS alg header does not match the signer AID's algorithm: "},
+        {"extra member, bad signature", tampered(sign_token(*b, jws::kTypDelegation, with_iat)),
+         "unknown field: iat"},
         {"two segments", "abc.def", "compact JWS malformed: "},
     };
     for (const auto& test : cases) {
