@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "vesk/core/json_reader.h"
 #include "vesk/core/unknown_field.h"
 #include "vesk/crypto/jws.h"
 #include "vesk/crypto/sha256.h"
+#include "vesk/tokens/precheck.h"
 
 namespace vesk {
 
@@ -16,12 +16,7 @@ std::expected<std::string, CanonicalJsonError> canonical_delegation_claims(
 
 std::expected<std::string, CryptoError> sign_delegation_token(const SigningKey& key,
                                                               const DelegationClaims& claims) {
-    auto payload = canonical_delegation_claims(claims);
-    if (!payload) {
-        return std::unexpected(
-            CryptoError::jws_malformed("claims canonicalization: " + payload.error().text()));
-    }
-    return jws::sign_claims_bytes(key, jws::kTypDelegation, *payload);
+    return jws::encode_compact(key, jws::kTypDelegation, json::to_value(claims));
 }
 
 std::expected<std::string, DelegationError> delegation_chain_hash(
@@ -45,20 +40,18 @@ bool scope_within(std::span<const std::string> scope, std::span<const std::strin
 
 std::expected<Bytes, DelegationError> early_payload(
     std::string_view token, std::span<const std::string_view> member_names) {
-    auto payload = jws::decode_segment(token);
-    if (!payload) return std::unexpected(DelegationError::from(std::move(payload.error())));
-    const std::string_view text = as_text(*payload);
-    if (auto bad = parse_json_value(text)) {
-        return std::unexpected(DelegationError::claims_malformed(std::move(*bad)));
+    auto payload = check_payload_members(token, member_names);
+    if (payload) return std::move(*payload);
+    PrecheckFailure& failure = payload.error();
+    switch (failure.kind) {
+        case PrecheckFailure::Kind::Crypto:
+            return std::unexpected(DelegationError::from(std::move(failure.crypto)));
+        case PrecheckFailure::Kind::NotJson:
+            return std::unexpected(DelegationError::claims_malformed(std::move(failure.detail)));
+        case PrecheckFailure::Kind::UnknownMember:
+            return std::unexpected(DelegationError::unknown_field(std::move(failure.detail)));
     }
-    // Only a payload that is one whole JSON value is looked into here; the strict reading
-    // refuses anything else.
-    if (auto value = json::parse(text)) {
-        if (auto unknown = first_unknown_field(*value, member_names)) {
-            return std::unexpected(DelegationError::unknown_field(std::move(*unknown)));
-        }
-    }
-    return std::move(*payload);
+    return std::unexpected(DelegationError::claims_malformed(std::move(failure.detail)));
 }
 
 DelegationError delegation_read_error(const json::Error& error, std::string_view prefix) {
