@@ -15,7 +15,7 @@ import jwt
 import pytest
 import rfc8785
 from cryptography.hazmat.primitives import serialization
-from cryptography.hazmat.primitives.asymmetric import ec, ed25519
+from cryptography.hazmat.primitives.asymmetric import ed25519
 
 import vesk
 
@@ -30,47 +30,35 @@ def payload_of(token: str) -> dict:
 
 
 class Party:
-    """An agent of the module together with the same key held by `cryptography`."""
+    """An agent of the module together with the same Ed25519 key held by `cryptography`."""
 
-    def __init__(self, seed_byte: int, suite: str = "ed25519"):
+    def __init__(self, seed_byte: int):
         seed = bytes([seed_byte]) * 32
-        self.agent = vesk.VeskAgent.from_seed(seed, suite)
-        if suite == "ed25519":
-            self.private = ed25519.Ed25519PrivateKey.from_private_bytes(seed)
-            raw = self.private.public_key().public_bytes(
-                serialization.Encoding.Raw, serialization.PublicFormat.Raw
-            )
-            self.aid, self.alg = "aid:pubkey:" + b64u(raw), "EdDSA"
-            jwk = {"crv": "Ed25519", "kty": "OKP", "x": b64u(raw)}
-        else:
-            self.private = ec.derive_private_key(int.from_bytes(seed, "big"), ec.SECP256R1())
-            public = self.private.public_key()
-            point = public.public_bytes(
-                serialization.Encoding.X962, serialization.PublicFormat.CompressedPoint
-            )
-            self.aid, self.alg = "aid:pubkey:p256:" + b64u(point), "ES256"
-            n = public.public_numbers()
-            jwk = {"crv": "P-256", "kty": "EC", "x": b64u(n.x.to_bytes(32, "big")),
-                   "y": b64u(n.y.to_bytes(32, "big"))}
-        self.jkt = b64u(hashlib.sha256(json.dumps(jwk, separators=(",", ":")).encode()).digest())
+        self.agent = vesk.VeskAgent.from_seed(seed)
+        self.private = ed25519.Ed25519PrivateKey.from_private_bytes(seed)
+        raw = self.private.public_key().public_bytes(
+            serialization.Encoding.Raw, serialization.PublicFormat.Raw
+        )
+        self.aid = "aid:pubkey:" + b64u(raw)
+        jwk = json.dumps({"crv": "Ed25519", "kty": "OKP", "x": b64u(raw)}, separators=(",", ":"))
+        self.jkt = b64u(hashlib.sha256(jwk.encode()).digest())
         assert self.agent.aid == self.aid
 
     def token(self, typ: str, claims: dict) -> str:
         claims = {k: v for k, v in claims.items() if v is not None}
         return jwt.api_jws.PyJWS().encode(
-            rfc8785.dumps(claims), self.private, algorithm=self.alg, headers={"typ": typ}
+            rfc8785.dumps(claims), self.private, algorithm="EdDSA", headers={"typ": typ}
         )
 
     def read(self, token: str, typ: str) -> dict:
         """The claims of a token this party signed, checked by PyJWT."""
-        assert jwt.get_unverified_header(token) == {"alg": self.alg, "typ": typ}
-        payload = jwt.api_jws.PyJWS().decode(token, self.private.public_key(), [self.alg])
+        assert jwt.get_unverified_header(token) == {"alg": "EdDSA", "typ": typ}
+        payload = jwt.api_jws.PyJWS().decode(token, self.private.public_key(), ["EdDSA"])
         assert rfc8785.dumps(json.loads(payload)) == payload
         return json.loads(payload)
 
 
 A, B, C, E = Party(1), Party(2), Party(3), Party(6)
-B_P256, C_P256 = Party(4, "p256"), Party(5, "p256")
 
 
 def grant(issuer, holder, grants=("read", "write"), exp_in=600, **voucher_overrides):
@@ -110,31 +98,27 @@ def built_failure(text):
     return RuntimeError, "delegation build failed: " + text
 
 
-@pytest.mark.parametrize("delegator,delegatee", [(B, C), (B_P256, C_P256), (B, C_P256)])
-def test_delegation_is_built_verified_and_redeemed(delegator, delegatee):
-    _, voucher, _ = grant(A, delegator, grants=("read", "write", "admin"))
-    token = delegator.agent.build_delegation(voucher, delegatee.aid, ["write", "read"])
-    claims = delegator.read(token, "vesk-delegation+jwt")
+def test_delegation_is_built_verified_and_redeemed():
+    _, voucher, _ = grant(A, B, grants=("read", "write", "admin"))
+    token = B.agent.build_delegation(voucher, C.aid, ["write", "read"])
+    claims = B.read(token, "vesk-delegation+jwt")
     assert list(payload_of(token)) == ["aud", "cnf", "exp", "iss", "scope", "sub", "ver", "voucher"]
-    assert claims["aud"] == A.aid and claims["cnf"] == {"jkt": delegatee.jkt}
-    assert claims["voucher"] == voucher
+    assert (claims["aud"], claims["cnf"], claims["voucher"]) == (A.aid, {"jkt": C.jkt}, voucher)
 
     for verified in (vesk.verify_delegation(token, A.aid),
                      vesk.verify_delegation_multihop(token, A.aid, 1, frozenset())):
-        assert (verified.delegator, verified.delegatee, verified.issued_by) == (
-            A.aid, delegatee.aid, delegator.aid)
+        assert (verified.delegator, verified.delegatee, verified.issued_by) == (A.aid, C.aid, B.aid)
         assert verified.grants == ["write", "read"]
-        assert (verified.expires_at, verified.cnf) == (claims["exp"], delegatee.jkt)
+        assert (verified.expires_at, verified.cnf) == (claims["exp"], C.jkt)
 
     issued = json.loads(A.agent.issue_tct_for_delegatee(verified))
     assert list(issued) == ["tct", "grant_voucher"]
     tct = A.read(issued["tct"], "vesk-tct+jwt")
-    assert (tct["iss"], tct["sub"], tct["aud"]) == (A.aid, delegatee.aid, delegatee.aid)
+    assert (tct["iss"], tct["sub"], tct["aud"]) == (A.aid, C.aid, C.aid)
     assert tct["grants"] == ["write", "read"] and tct["exp"] == tct["iat"] + 3600
     assert tct["cnf"] == {"jkt": verified.cnf}
-    voucher_claims = A.read(issued["grant_voucher"], "vesk-grant+jwt")
-    assert voucher_claims["src_jti"] == tct["jti"] and voucher_claims["sub"] == delegatee.aid
-    identity = A.agent.verify_tct(issued["tct"], "read", expected_audience=delegatee.aid)
+    assert A.read(issued["grant_voucher"], "vesk-grant+jwt")["src_jti"] == tct["jti"]
+    identity = A.agent.verify_tct(issued["tct"], "read", expected_audience=C.aid)
     assert identity.peer_aid == A.aid and identity.grants == ["write", "read"]
 
 
@@ -262,9 +246,8 @@ def test_chain_and_jti_claims_route_the_verification():
     assert vesk.verify_delegation_multihop(outer, A.aid).issued_by == C.aid  # 3 hops by default
     assert outcome(lambda: vesk.verify_delegation_multihop(outer, A.aid, 2)) == failed(
         "delegation hop limit exceeded")
-    for jti in (first_jti, outer_jti, SRC_JTI):
-        assert outcome(lambda: vesk.verify_delegation_multihop(outer, A.aid, 3, {jti})) == failed(
-            "source TCT has been revoked")
+    assert outcome(lambda: vesk.verify_delegation_multihop(outer, A.aid, 3, {first_jti})) == (
+        failed("source TCT has been revoked"))
 
 
 def test_revocation_by_source_and_by_the_token_own_jti():
@@ -278,34 +261,24 @@ def test_revocation_by_source_and_by_the_token_own_jti():
     assert outcome(lambda: vesk.verify_delegation(expired, A.aid, {SRC_JTI})) == failed(
         "delegation token or grant proof has expired")
 
+    # A single-hop token that names itself is revoked by that name when hops are checked.
     jti = str(uuid.uuid4())
     for token in (delegation(jti=jti), delegation(jti=jti, chain=[])):
-        for hops in (1, 3):
-            assert outcome(lambda: vesk.verify_delegation_multihop(token, A.aid, hops, {jti})) == (
-                revoked)
-        assert outcome(lambda: vesk.verify_delegation_multihop(token, A.aid, 3, {jti.upper()})) == (
-            "ok")
+        assert outcome(lambda: vesk.verify_delegation_multihop(token, A.aid, 3, {jti})) == revoked
 
 
 def test_argument_kinds_and_result_class():
     token = delegation()
     assert outcome(lambda: vesk.verify_delegation(token, "nope")) == (
         ValueError, "invalid verifier AID: AID does not start with 'aid:'")
-    assert outcome(lambda: vesk.verify_delegation(token, A.aid, [SRC_JTI]))[0] is TypeError
     assert outcome(lambda: vesk.verify_delegation_multihop(token, A.aid, None))[0] is TypeError
     assert outcome(lambda: vesk.verify_delegation_multihop(token, A.aid, -1))[0] is OverflowError
-    assert outcome(lambda: B.agent.build_delegation(VOUCHER, C.aid, "read"))[0] is TypeError
-    assert outcome(lambda: B.agent.build_delegation(VOUCHER, C.aid, ["read"], 2**63))[0] is (
-        OverflowError)
     assert outcome(lambda: A.agent.issue_tct_for_delegatee(A.agent))[0] is TypeError
     assert vesk.verify_delegation_multihop.__text_signature__ == (
         "(delegation_token, verifier_aid, max_delegation_hops=..., revoked_jtis=None)")
 
-    verified = vesk.verify_delegation_multihop(
-        delegation_token=token, verifier_aid=A.aid, max_delegation_hops=0)
+    verified = vesk.verify_delegation(token, A.aid)
     verified.grants.append("x")
     assert verified.grants == ["read"]
     with pytest.raises(AttributeError):
         verified.delegatee = "x"
-    with pytest.raises(TypeError, match="cannot create 'builtins.DelegationVerified' instances"):
-        vesk.DelegationVerified()
