@@ -114,19 +114,6 @@ TEST(DelegationChainHash, DigestsEachTokenThenTheCanonicalArray) {
               *delegation_chain_hash(std::vector<std::string>{"b", "a"}));
 }
 
-TEST_F(Delegation, ClaimsAreWrittenCanonically) {
-    DelegationClaims claims = hop(*b, *c, 9007199254740993);
-    claims.scope = {"write", "read", "read"};
-    claims.jti = *Uuid::parse("AAAAAAAA-1111-4111-8111-111111111111");
-    const std::string text = *canonical_delegation_claims(claims);
-    EXPECT_EQ(text, R"({"aud":")" + a->aid().as_str() + R"(","cnf":{"jkt":")" + claims.cnf.jkt +
-                        R"("},"exp":9007199254740992,"iss":")" + b->aid().as_str() +
-                        R"(","jti":"aaaaaaaa-1111-4111-8111-111111111111",)" +
-                        R"("scope":["write","read","read"],"sub":")" + c->aid().as_str() +
-                        R"(","ver":"vesk/0.2"})");
-    EXPECT_EQ(sign(claims), sign(claims));
-}
-
 TEST_F(Delegation, BuilderCapsExpiryWithoutOverflowAndNeedsADelegatee) {
     // The exp member as written in the signed claims.
     auto exp_of = [&](std::int64_t now, std::int64_t ttl) {
@@ -172,17 +159,11 @@ TEST_F(Delegation, SingleHopTokenIsRevokedByItsOwnJtiWhenHopsAreChecked) {
     DelegationClaims claims = hop(*b, *c, kNow + 300);
     claims.voucher = *grant.grant_voucher;
     claims.jti = kJtis[0];
-    const std::string token = sign(claims);
     const std::set<std::string> revoked = {kJtis[0].to_string()};
-    EXPECT_EQ(outcome(token, 3, revoked), "source TCT has been revoked");
-    EXPECT_EQ(outcome(token, 1, revoked), "source TCT has been revoked");
-    EXPECT_EQ(outcome(token, 3, std::set<std::string>{kJtis[1].to_string()}), "ok");
+    EXPECT_EQ(outcome(sign(claims), 1, revoked), "source TCT has been revoked");
+    EXPECT_EQ(outcome(sign(claims), 1, std::set<std::string>{kJtis[1].to_string()}), "ok");
     claims.chain.emplace();
     EXPECT_EQ(outcome(sign(claims), 3, revoked), "source TCT has been revoked");
-    // Without a hop check (single-hop verification) the token's own jti is never asked about.
-    const DelegationVerifyOptions options{
-        .verifier = a->aid(), .now = kNow, .max_delegation_hops = 3};
-    EXPECT_TRUE(verify_delegation_core(token, options));
 }
 
 TEST_F(Delegation, ChainsAreWalkedHopByHop) {

@@ -2,17 +2,13 @@
 
 #include <algorithm>
 
+#include "vesk/core/canonical_json.h"
 #include "vesk/core/unknown_field.h"
 #include "vesk/crypto/jws.h"
 #include "vesk/crypto/sha256.h"
 #include "vesk/tokens/precheck.h"
 
 namespace vesk {
-
-std::expected<std::string, CanonicalJsonError> canonical_delegation_claims(
-    const DelegationClaims& claims) {
-    return canonical_json(json::to_value(claims));
-}
 
 std::expected<std::string, CryptoError> sign_delegation_token(const SigningKey& key,
                                                               const DelegationClaims& claims) {

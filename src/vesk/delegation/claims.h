@@ -13,7 +13,6 @@
 
 #include "vesk/core/aid.h"
 #include "vesk/core/base64url.h"
-#include "vesk/core/canonical_json.h"
 #include "vesk/core/json_record.h"
 #include "vesk/core/uuid.h"
 #include "vesk/crypto/keys.h"
@@ -53,11 +52,8 @@ constexpr auto describe_json(std::type_identity<DelegationClaims>) {
                         json::member("chain_hash", &D::chain_hash), json::member("ext", &D::ext));
 }
 
-// The canonical (signed) bytes of the claims; absent optional members are left out.
-std::expected<std::string, CanonicalJsonError> canonical_delegation_claims(
-    const DelegationClaims& claims);
-
-// The compact JWS of type vesk-delegation+jwt over the canonical claims, taken as they are.
+// The compact JWS of type vesk-delegation+jwt over the canonical claims (absent optional
+// members left out), taken as they are.
 std::expected<std::string, CryptoError> sign_delegation_token(const SigningKey& key,
                                                               const DelegationClaims& claims);
 
