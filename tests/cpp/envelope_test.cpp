@@ -58,12 +58,6 @@ TEST(Envelope, SigningInputCoversIdTimeSenderAndCanonicalPayloadHash) {
     }
 }
 
-TEST(Envelope, NegativeTimesKeepTheirSign) {
-    VeskEnvelope envelope = signed_envelope(*ed_key(), "{}", -42);
-    EXPECT_NE(envelope.signing_input()->find("|-42|"), std::string::npos);
-    EXPECT_TRUE(envelope.verify_signature());
-}
-
 TEST(Envelope, PayloadIsHashedCanonicallyButWrittenAsGiven) {
     auto key = ed_key();
     VeskEnvelope ab = signed_envelope(*key, R"({"a":1,"b":2})");
@@ -76,6 +70,10 @@ TEST(Envelope, PayloadIsHashedCanonicallyButWrittenAsGiven) {
     VeskEnvelope rounded = signed_envelope(*key, R"({"n":9007199254740992})");
     EXPECT_EQ(*big.signing_input(), *rounded.signing_input());
     EXPECT_NE(big.serialize().find("9007199254740993"), std::string::npos);
+
+    VeskEnvelope past = signed_envelope(*key, "{}", -42);
+    EXPECT_NE(past.signing_input()->find("|-42|"), std::string::npos);
+    EXPECT_TRUE(past.verify_signature());
 }
 
 TEST(Envelope, SignatureDetectsChangesToCoveredMembersOnly) {

@@ -80,39 +80,6 @@ TEST(ManifestBuild, BothSuitesVerifyAndSurviveTheWireForm) {
     }
 }
 
-TEST(ManifestBuild, PinnedKeyDefaults) {
-    auto key = ed_key();
-    Manifest manifest = built(*key, pinned_request());
-    EXPECT_EQ(manifest.version, "vesk/0.2");
-    EXPECT_EQ(manifest.identity_hint, (IdentityHint{IdentityType::PinnedKey, "Agent", std::nullopt,
-                                                    key->aid().as_str().substr(11)}));
-    EXPECT_EQ(manifest.accepted_identity_types, std::vector<std::string>{"pinned_key"});
-    EXPECT_TRUE(manifest.accepted_trust_anchors.empty());
-    EXPECT_FALSE(manifest.required_peer_capabilities);
-    EXPECT_FALSE(manifest.accepted_signature_algorithms);
-    EXPECT_FALSE(manifest.extensions);
-    EXPECT_EQ(manifest.handshake_endpoint, "https://agent.example/hs");
-    EXPECT_EQ(manifest.expires_at - manifest.published_at, 3600);
-    EXPECT_EQ(manifest.proof_of_possession.challenge.size(), 22u);
-}
-
-TEST(ManifestBuild, OidcUsesTheSerialisedIssuerAsHintAndDefaultAnchor) {
-    ManifestRequest request = oidc_request();
-    request.oidc_issuer = "HTTPS://Issuer.EXAMPLE";
-    request.required_caps = std::vector<std::string>{"audit"};
-    Manifest manifest = built(*p256_key(), request);
-    EXPECT_EQ(manifest.identity_hint.issuer, "https://issuer.example/");
-    EXPECT_FALSE(manifest.identity_hint.public_key);
-    EXPECT_EQ(manifest.accepted_trust_anchors, std::vector<std::string>{"https://issuer.example/"});
-    EXPECT_EQ(manifest.required_peer_capabilities, std::vector<std::string>{"audit"});
-
-    request.accepted_trust_anchors = std::vector<std::string>{};
-    request.required_caps = std::vector<std::string>{};
-    manifest = built(*p256_key(), request);
-    EXPECT_TRUE(manifest.accepted_trust_anchors.empty());
-    EXPECT_FALSE(manifest.required_peer_capabilities);
-}
-
 TEST(ManifestBuild, LifetimeSaturatesAtTheEndsOfTime) {
     constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
     constexpr auto kMin = std::numeric_limits<std::int64_t>::min();
@@ -163,57 +130,6 @@ TEST(ManifestBuild, BuilderRefusesIncompleteSettings) {
     }
 }
 
-TEST(ManifestBuild, RequestRulesInOrder) {
-    using RKind = ManifestRequestError::Kind;
-    struct Case {
-        void (*change)(ManifestRequest&);
-        bool p256;
-        std::string text;
-        bool malformed_input;
-    } cases[] = {
-        {[](ManifestRequest& r) {
-             r.handshake_endpoint = "nope";
-             r.identity_type = "bogus";
-         },
-         false, "invalid handshake_endpoint URL: relative URL without a base", true},
-        {[](ManifestRequest& r) { r.identity_type = "Oidc"; }, false,
-         "unknown identity_type 'Oidc': expected 'pinned_key' or 'oidc'", true},
-        {[](ManifestRequest&) {}, true,
-         "pinned_key identity_hint with a P-256 agent key is not supported; the manifest's "
-         "identity_hint.public_key is Ed25519-only in v0.1",
-         false},
-        {[](ManifestRequest& r) {
-             r = oidc_request();
-             r.oidc_issuer.reset();
-             r.oidc_subject.reset();
-         },
-         false, "oidc_issuer is required when identity_type='oidc'", true},
-        {[](ManifestRequest& r) {
-             r = oidc_request();
-             r.oidc_subject.reset();
-         },
-         false, "oidc_subject is required when identity_type='oidc'", true},
-        {[](ManifestRequest& r) {
-             r = oidc_request();
-             r.oidc_issuer = "https://";
-         },
-         false, "invalid oidc_issuer URL: empty host", true},
-        {[](ManifestRequest& r) {
-             r.accepted_trust_anchors = {"https://a.example", "second", "https://"};
-         },
-         false, "invalid accepted_trust_anchors URL: relative URL without a base", true},
-    };
-    for (const Case& c : cases) {
-        ManifestRequest request = pinned_request();
-        c.change(request);
-        auto manifest = build_agent_manifest(c.p256 ? *p256_key() : *ed_key(), request);
-        ASSERT_FALSE(manifest) << c.text;
-        EXPECT_EQ(manifest.error().text(), c.text);
-        EXPECT_EQ(manifest.error().is_malformed_input(), c.malformed_input) << c.text;
-        EXPECT_NE(manifest.error().kind, RKind::BuildFailed);
-    }
-}
-
 // ---- verification --------------------------------------------------------------------------
 
 TEST(ManifestVerify, ExpiryBoundaryAndCheckOrder) {
@@ -253,12 +169,10 @@ TEST(ManifestVerify, EveryCoveredMemberIsSigned) {
         change(manifest);
         EXPECT_EQ(failure(manifest).kind, Kind::SignatureInvalid);
     }
-}
 
-TEST(ManifestVerify, Ed25519SignatureMayCarryItsPrefix) {
-    Manifest manifest = built(*ed_key(), pinned_request());
-    manifest.signature = "ed25519." + manifest.signature;
-    EXPECT_TRUE(verify_manifest(manifest, 0));
+    Manifest ed = built(*ed_key(), pinned_request());
+    ed.signature = "ed25519." + ed.signature;
+    EXPECT_TRUE(verify_manifest(ed, 0));
 }
 
 TEST(ManifestVerify, ProofOfPossessionRules) {
@@ -294,57 +208,35 @@ TEST(ManifestVerify, ProofOfPossessionRules) {
     }
 }
 
-TEST(ManifestVerify, IdentityHintRulesAfterTheSignature) {
-    auto key = ed_key();
-    Manifest manifest = built(*key, pinned_request());
-    manifest.identity_hint = {IdentityType::Oidc, "s", "https://i.example/", "k"};
-    resign(manifest, *key);
-    EXPECT_EQ(failure(manifest),
-              ManifestError::of(Kind::IdentityHintMalformed, "oidc must not include `public_key`"));
-    manifest.identity_hint = {IdentityType::PinnedKey, "s", "https://i.example/", "not a key"};
-    resign(manifest, *key);
-    EXPECT_TRUE(verify_manifest(manifest, 0));
-}
-
-TEST(ManifestVerify, AidWithoutACurvePointIsACryptoError) {
-    Manifest manifest = built(*ed_key(), pinned_request());
-    // y = 2 is not the y of any Ed25519 point.
-    manifest.aid = *Aid::parse("aid:pubkey:AgAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA");
-    ManifestError error = failure(manifest);
-    EXPECT_EQ(error.kind, Kind::Crypto);
-    EXPECT_EQ(error.text(), "AID does not yield a valid Ed25519 public key: signature error");
-    EXPECT_EQ(error.code(), "malformed");
-}
-
 TEST(ManifestError, TextsAndCodes) {
-    struct Case {
-        ManifestError error;
-        std::string text;
-        std::string code;
-    } cases[] = {
-        {ManifestError::of(Kind::Expired), "manifest has expired", "expired"},
-        {ManifestError::of(Kind::SignatureInvalid), "manifest signature is invalid",
-         "signature_invalid"},
-        {ManifestError::of(Kind::PopFailed), "manifest proof-of-possession failed", "pop_failed"},
-        {ManifestError::of(Kind::AidMismatch), "manifest aid does not match signing key",
-         "aid_mismatch"},
-        {ManifestError::of(Kind::IdentityTypeNotAccepted, "oidc"),
-         "manifest does not accept identity type `oidc`", "incompatible_identity_type"},
-        {ManifestError::of(Kind::VersionUnknown), "manifest version is not supported",
-         "version_unknown"},
-        {ManifestError::of(Kind::IdentityHintMalformed, "d"), "identity_hint malformed: d",
-         "identity_hint_malformed"},
-        {ManifestError::of(Kind::MissingField, "f"), "missing required field: f", "malformed"},
-        {ManifestError::of(Kind::Canonicalization, "d"), "canonicalization failed: d", "malformed"},
-        {ManifestError::from_crypto(CryptoError::public_key_parse("signature error")),
-         "public key parsing failed: signature error", "malformed"},
-        {ManifestError::of(Kind::Rng, "d"), "rng failure: d", "malformed"},
-        {ManifestError::of(Kind::UnknownField, "f"), "unknown field `f`", "malformed"},
-        {ManifestError::of(Kind::Malformed, "d"), "malformed manifest: d", "malformed"},
+    const std::string texts[] = {
+        "manifest has expired",
+        "manifest signature is invalid",
+        "manifest proof-of-possession failed",
+        "manifest aid does not match signing key",
+        "manifest does not accept identity type `d`",
+        "manifest version is not supported",
+        "identity_hint malformed: d",
+        "missing required field: d",
+        "canonicalization failed: d",
+        "public key parsing failed: d",
+        "rng failure: d",
+        "unknown field `d`",
+        "malformed manifest: d",
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(c.error.text(), c.text);
-        EXPECT_EQ(c.error.code(), c.code) << c.text;
+    const std::string codes[] = {"expired",
+                                 "signature_invalid",
+                                 "pop_failed",
+                                 "aid_mismatch",
+                                 "incompatible_identity_type",
+                                 "version_unknown",
+                                 "identity_hint_malformed"};
+    for (int i = 0; i <= static_cast<int>(Kind::Malformed); ++i) {
+        ManifestError error = static_cast<Kind>(i) == Kind::Crypto
+                                  ? ManifestError::from_crypto(CryptoError::public_key_parse("d"))
+                                  : ManifestError::of(static_cast<Kind>(i), "d");
+        EXPECT_EQ(error.text(), texts[i]);
+        EXPECT_EQ(error.code(), i < 7 ? codes[i] : "malformed") << texts[i];
     }
 }
 
@@ -388,6 +280,8 @@ TEST(ManifestWire, ReadingFailuresFromText) {
         {envelope(manifest_text("", "aid:pubkey:" + std::string(42, 'A'))),
          "AID identifier must be exactly 43 characters; got 42 at line 1 column "},
         {envelope(R"({"version":"v"})"), "missing field `aid`"},
+        {envelope(R"({"identity_hint":{"type":"PINNED_KEY"}})"),
+         "unknown variant `PINNED_KEY`, expected `oidc` or `pinned_key`"},
         {envelope(R"(["v",")" + kAid + R"("])"),
          "invalid length 3, expected struct Manifest with 15 elements"},
         {envelope(manifest_text(R"("extensions":[],)")), "invalid type: sequence, expected a map"},
@@ -398,30 +292,6 @@ TEST(ManifestWire, ReadingFailuresFromText) {
         EXPECT_TRUE(read.error().text().starts_with(c.error))
             << c.text << "\n  gave: " << read.error().text();
     }
-}
-
-TEST(ManifestWire, MemberTypes) {
-    auto with_published = [](const std::string& value) {
-        std::string text = manifest_text();
-        text.replace(text.find(R"("published_at":1)"), 16, R"("published_at":)" + value);
-        return json::from_json<ManifestEnvelope>(envelope(text));
-    };
-    EXPECT_EQ(with_published("1.5").error().message,
-              "invalid type: floating point `1.5`, expected i64");
-    EXPECT_EQ(with_published("9223372036854775808").error().message,
-              "invalid value: integer `9223372036854775808`, expected i64");
-    EXPECT_EQ(with_published("-1")->manifest.published_at, -1);
-
-    auto with_type = [](const std::string& type) {
-        std::string text = manifest_text();
-        text.replace(text.find(R"("pinned_key")"), 12, type);
-        return json::from_json<ManifestEnvelope>(envelope(text));
-    };
-    EXPECT_EQ(with_type(R"({"pinned_key":null})")->manifest.identity_hint.type,
-              IdentityType::PinnedKey);
-    EXPECT_EQ(with_type(R"("oidc")")->manifest.identity_hint.type, IdentityType::Oidc);
-    EXPECT_EQ(with_type(R"("PINNED_KEY")").error().message,
-              "unknown variant `PINNED_KEY`, expected `oidc` or `pinned_key`");
 }
 
 TEST(ManifestWire, OptionalMembersNullsAndExtensions) {
@@ -452,25 +322,20 @@ TEST(ManifestWire, PositionalForms) {
     auto read = json::from_json<ManifestEnvelope>("[" + manifest_text() + "]");
     ASSERT_TRUE(read) << read.error().text();
     EXPECT_EQ(json::to_json(*read), envelope(manifest_text()));
+
+    std::string unit_form = manifest_text();
+    unit_form.replace(unit_form.find(R"("pinned_key")"), 12, R"({"pinned_key":null})");
+    read = json::from_json<ManifestEnvelope>(envelope(unit_form));
+    ASSERT_TRUE(read) << read.error().text();
+    EXPECT_EQ(json::to_json(*read), envelope(manifest_text()));
 }
 
-TEST(ManifestWire, ParsedValueKeepsTheLaterOfTwoMembersAndHasNoPositions) {
+TEST(ManifestWire, ParsedValueKeepsTheLaterOfTwoMembers) {
     std::string other = "aid:pubkey:" + std::string(42, 'A') + "Q";
-    auto value = json::parse(manifest_text(R"("aid":")" + other + R"(",)"));
-    ASSERT_TRUE(value);
-    auto manifest = json::from_value<Manifest>(*value);
+    auto manifest =
+        json::from_value<Manifest>(*json::parse(manifest_text(R"("aid":")" + other + R"(",)")));
     ASSERT_TRUE(manifest) << manifest.error().text();
     EXPECT_EQ(manifest->aid.as_str(), other);
-
-    value = json::parse(R"({"version":1})");
-    EXPECT_EQ(json::from_value<Manifest>(*value).error().text(),
-              "invalid type: integer `1`, expected a string");
-    value = json::parse(R"([1])");
-    EXPECT_EQ(json::from_value<ManifestPop>(*value).error().text(),
-              "invalid type: integer `1`, expected a string");
-    value = json::parse(R"(["a","b","c"])");
-    EXPECT_EQ(json::from_value<ManifestPop>(*value).error().text(),
-              "invalid length 3, expected fewer elements in array");
 }
 
 TEST(ManifestWire, CanonicalBytesSortMembersAndWriteNumbersAsDoubles) {
