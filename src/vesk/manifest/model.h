@@ -5,7 +5,6 @@
 //   json::to_value(manifest), json::to_json(envelope)  members in order, absent ones left out
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <expected>
 #include <map>
@@ -17,24 +16,6 @@
 #include "vesk/core/aid.h"
 #include "vesk/core/json_record.h"
 #include "vesk/manifest/error.h"
-
-namespace vesk {
-
-// An AID member is read as a string and must pass the AID rules; its error text becomes the
-// reading error.
-inline std::expected<Aid, std::string> parse_aid_member(std::string_view text) {
-    auto aid = Aid::parse(text);
-    if (!aid) return std::unexpected(aid.error().text());
-    return std::move(*aid);
-}
-inline std::string format_aid_member(const Aid& aid) {
-    return aid.as_str();
-}
-constexpr auto describe_json(std::type_identity<Aid>) {
-    return json::parsed_string<Aid>("a string", &parse_aid_member, &format_aid_member);
-}
-
-}  // namespace vesk
 
 namespace vesk::manifest {
 
@@ -62,8 +43,7 @@ struct ManifestPop {
 
 struct Manifest {
     std::string version;
-    // Every reader and builder sets it; records need a default value to be read into.
-    Aid aid = Aid::from_ed25519(std::array<std::uint8_t, 32>{});
+    Aid aid;
     std::optional<std::string> display_name;
     IdentityHint identity_hint;
     std::string handshake_endpoint;
