@@ -1,0 +1,25 @@
+#include "vesk/manifest/model.h"
+
+#include "vesk/core/canonical_json.h"
+
+namespace vesk::manifest {
+
+std::string_view name(IdentityType type) {
+    return json::declaration_of<IdentityType>.names[static_cast<std::size_t>(type)];
+}
+
+std::expected<std::string, ManifestError> canonical_bytes(const Manifest& manifest) {
+    json::Value full = json::to_value(manifest);
+    json::Object signed_members;
+    for (auto& [member, value] : *full.as_object()) {
+        if (member != "signature") signed_members.append_new(member, value);
+    }
+    auto bytes = canonical_json(json::Value(std::move(signed_members)));
+    if (!bytes) {
+        return std::unexpected(
+            ManifestError::of(ManifestError::Kind::Canonicalization, bytes.error().text()));
+    }
+    return std::move(*bytes);
+}
+
+}  // namespace vesk::manifest
