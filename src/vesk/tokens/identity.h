@@ -14,4 +14,10 @@ struct TctIdentity {
     std::int64_t expires_at = 0;
 };
 
+// An identity as verified for one audience (the token's `aud`).
+struct VerifiedIdentity {
+    TctIdentity identity;
+    std::string aud;
+};
+
 }  // namespace vesk
