@@ -10,14 +10,16 @@
 #include <vector>
 
 #include "vesk/core/aid.h"
-#include "vesk/core/json.h"
+#include "vesk/core/json_value.h"
+#include "vesk/core/json_error.h"
 #include "vesk/core/uuid.h"
+#include "vesk/crypto/jws.h"
+#include "vesk/tokens/precheck.h"
 #include "vesk/tokens/tct_error.h"
 
 namespace vesk {
 
 inline constexpr std::string_view kProtocolVersion = "vesk/0.2";
-inline constexpr std::string_view kTctType = "vesk-tct+jwt";
 
 // The names of the TCT claims, in declaration order.
 inline constexpr std::array<std::string_view, 10> kTctClaimNames = {
@@ -44,10 +46,21 @@ struct TctClaims {
 std::expected<TctClaims, json::Error> read_tct_claims(std::string_view json);
 std::expected<TctClaims, json::Error> read_tct_claims(const json::Value& value);
 
+// A list of grants as a JSON array, in order.
+json::Array grants_array(const std::vector<std::string>& grants);
+
 // The canonical (signed) bytes of the claims.
 std::expected<std::string, Canonicaljson::Error> canonical_tct_claims(const TctClaims& claims);
 
+// Payload bytes viewed as text.
+inline std::string_view as_text(const Bytes& bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
 // A claims reading error as a TctError: an unknown member by name, anything else malformed.
 TctError claims_read_error(const json::Error& error);
+
+// A failed early member check as a TctError.
+TctError tct_error_from(PrecheckFailure failure);
 
 }  // namespace vesk

@@ -16,7 +16,7 @@ std::expected<std::string, CryptoError> encode_tct_jws(const SigningKey& key, co
         return std::unexpected(
             CryptoError::jws_malformed("claims canonicalization: " + payload.error().text()));
     }
-    return jws::sign_compact(key, kTctType, *payload);
+    return jws::sign_claims_bytes(key, jws::kTypTct, *payload);
 }
 
 std::expected<MintedTct, TctError> mint_tct(TctMintRequest request) {

@@ -19,9 +19,9 @@ namespace {
 std::expected<TctClaims, TctError> peek_claims(std::string_view token) {
     auto payload = jws::decode_segment(token);
     if (!payload) return std::unexpected(TctError::from(std::move(payload.error())));
-    auto value = parse_json(as_text(*payload));
+    auto value = json::parse(as_text(*payload));
     if (!value) return std::unexpected(TctError::claims_malformed(value.error().text()));
-    if (jws::peek_typ(token) == kTctType) {
+    if (JwsHeader::parse(token) == jws::kTypTct) {
         if (auto unknown = first_unknown_field(*value, kTctClaimNames)) {
             return std::unexpected(TctError::unknown_field(std::move(*unknown)));
         }

@@ -7,7 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "vesk/core/json.h"
+#include "vesk/core/json_value.h"
+#include "vesk/core/json_error.h"
 #include "vesk/crypto/keys.h"
 #include "vesk/tokens/mint.h"
 #include "vesk/tokens/tct_error.h"

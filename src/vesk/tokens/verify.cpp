@@ -15,25 +15,13 @@ bool RevokedJtiSet::is_revoked(const Uuid& jti) const {
     return !revoked_.empty() && revoked_.contains(jti.to_string());
 }
 
-TctError precheck_error(PrecheckFailure failure) {
-    switch (failure.kind) {
-        case PrecheckFailure::Kind::Crypto:
-            return TctError::from(std::move(failure.crypto));
-        case PrecheckFailure::Kind::NotJson:
-            return TctError::claims_malformed(std::move(failure.detail));
-        case PrecheckFailure::Kind::UnknownMember:
-            return TctError::unknown_field(std::move(failure.detail));
-    }
-    return TctError::claims_malformed(std::move(failure.detail));
-}
-
 std::expected<VerifiedTct, TctError> verify_tct_token(std::string_view token,
                                                       const TctVerifyOptions& options) {
     using K = TctError::Kind;
-    if (auto early = precheck_token_members(token, kTctType, kTctClaimNames); !early) {
-        return std::unexpected(precheck_error(std::move(early.error())));
+    if (auto early = precheck_token_members(token, jws::kTypTct, kTctClaimNames); !early) {
+        return std::unexpected(tct_error_from(std::move(early.error())));
     }
-    auto payload = jws::verify_compact(options.issuer, kTctType, token);
+    auto payload = jws::verify_compact(options.issuer, jws::kTypTct, token);
     if (!payload) return std::unexpected(TctError::from(std::move(payload.error())));
 
     auto read = read_tct_claims(as_text(*payload));

@@ -1,9 +1,25 @@
 #include "vesk/tokens/voucher.h"
 
+#include "vesk/core/canonical_json.h"
 #include "vesk/crypto/jws.h"
 #include "vesk/tokens/precheck.h"
 
 namespace vesk {
+
+std::expected<std::string, CanonicalJsonError> canonical_grant_voucher_claims(
+    const GrantVoucherClaims& claims) {
+    json::Object object;
+    object.reserve(8);
+    object.append_new("ver", claims.ver);
+    object.append_new("iss", claims.iss.as_str());
+    object.append_new("sub", claims.sub.as_str());
+    object.append_new("grants", grants_array(claims.grants));
+    object.append_new("iat", claims.iat);
+    object.append_new("exp", claims.exp);
+    object.append_new("src_jti", claims.src_jti.to_string());
+    if (claims.ext) object.append_new("ext", *claims.ext);
+    return canonical_json(json::Value(std::move(object)));
+}
 
 std::expected<std::string, CryptoError> sign_grant_voucher(const SigningKey& key,
                                                            const GrantVoucherClaims& claims) {
@@ -12,17 +28,17 @@ std::expected<std::string, CryptoError> sign_grant_voucher(const SigningKey& key
         return std::unexpected(
             CryptoError::jws_malformed("claims canonicalization: " + payload.error().text()));
     }
-    return jws::sign_compact(key, kGrantVoucherType, *payload);
+    return jws::sign_claims_bytes(key, jws::kTypGrant, *payload);
 }
 
 std::expected<GrantVoucherClaims, TctError> verify_grant_voucher(std::string_view voucher,
                                                                  const Aid& issuer) {
     using K = TctError::Kind;
-    if (auto early = precheck_token_members(voucher, kGrantVoucherType, kGrantVoucherClaimNames);
+    if (auto early = precheck_token_members(voucher, jws::kTypGrant, kGrantVoucherClaimNames);
         !early) {
         return std::unexpected(tct_error_from(std::move(early.error())));
     }
-    auto payload = jws::verify_compact(issuer, kGrantVoucherType, voucher);
+    auto payload = jws::verify_compact(issuer, jws::kTypGrant, voucher);
     if (!payload) return std::unexpected(TctError::from(std::move(payload.error())));
     auto claims = read_grant_voucher_claims(as_text(*payload));
     if (!claims) return std::unexpected(claims_read_error(claims.error()));

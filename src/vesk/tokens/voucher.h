@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "vesk/core/aid.h"
-#include "vesk/core/json.h"
+#include "vesk/core/json_value.h"
+#include "vesk/core/json_error.h"
 #include "vesk/core/uuid.h"
 #include "vesk/crypto/keys.h"
 #include "vesk/tokens/claims.h"
@@ -18,7 +19,6 @@
 
 namespace vesk {
 
-inline constexpr std::string_view kGrantVoucherType = "vesk-grant+jwt";
 
 inline constexpr std::array<std::string_view, 8> kGrantVoucherClaimNames = {
     "ver", "iss", "sub", "grants", "iat", "exp", "src_jti", "ext"};
