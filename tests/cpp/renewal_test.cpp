@@ -1,10 +1,11 @@
+#include "vesk/tokens/renewal.h"
+
 #include <gtest/gtest.h>
 
 #include <limits>
 #include <string>
 
 #include "tct_support.h"
-#include "vesk/tokens/renewal.h"
 
 namespace vesk {
 namespace {
@@ -19,12 +20,13 @@ struct Renewal : ::testing::Test {
     SharedSigningKey holder = p256_key(2);
 
     std::string tct(std::int64_t iat, std::int64_t exp) const {
-        return sign_token(*issuer, header(*issuer, jws::kTypTct), tct_claims(*issuer, *holder, iat, exp).text());
+        return sign_token(*issuer, header(*issuer, jws::kTypTct),
+                          tct_claims(*issuer, *holder, iat, exp).text());
     }
     TctRenewalPayload request(const std::string& token, const SigningKey& prover) const {
         auto text = build_renewal_request(prover, token);
         EXPECT_TRUE(text);
-        auto payload = read_renewal_payload(*text);
+        auto payload = json::from_json<TctRenewalPayload>(*text);
         EXPECT_TRUE(payload) << payload.error().text();
         return *payload;
     }
@@ -60,13 +62,16 @@ TEST_F(Renewal, ChecksTheTokenThenTheProofThenTheLifetime) {
                                       tct_claims(*holder, *holder, 0, 1000).text()),
                            *holder);
     EXPECT_EQ(renew(foreign, 0, 500, 0),
-              "JWS alg header does not match the signer AID's algorithm: expected EdDSA for this AID, got ES256");
-    EXPECT_EQ(renew(request(tct(0, 100), *holder), 0, 500, 0), "TCT has expired or is not yet valid");
+              "JWS alg header does not match the signer AID's algorithm: expected EdDSA for this "
+              "AID, got ES256");
+    EXPECT_EQ(renew(request(tct(0, 100), *holder), 0, 500, 0),
+              "TCT has expired or is not yet valid");
     auto wrong_prover = request(tct(0, 1000), *issuer);
     EXPECT_EQ(renew(wrong_prover, 0, 500, 0), "TCT signature is invalid");
     auto r = request(tct(0, 1000), *holder);
     r.pop_nonce += "=";
-    EXPECT_EQ(renew(r, 0, 500, 0), "claims malformed: pop_nonce: base64url padding is forbidden in VESK");
+    EXPECT_EQ(renew(r, 0, 500, 0),
+              "claims malformed: pop_nonce: base64url padding is forbidden in VESK");
     auto unknown = request(sign_token(*issuer, header(*issuer, jws::kTypTct),
                                       tct_claims(*issuer, *holder, 0, 1000).add("nbf", "1").text()),
                            *holder);
@@ -87,19 +92,23 @@ TEST_F(Renewal, RenewedTokenKeepsSubjectAudienceAndGrants) {
 
 TEST(RenewalPayload, ReadsStrictlyAndWritesCompactly) {
     const TctRenewalPayload payload{"a.b.c", "nonce", "sig\"x"};
-    const std::string text = renewal_payload_json(payload);
+    const std::string text = json::to_json(payload);
     EXPECT_EQ(text, R"({"current_tct":"a.b.c","pop_nonce":"nonce","pop_signature":"sig\"x"})");
-    auto back = read_renewal_payload(text);
+    auto back = json::from_json<TctRenewalPayload>(text);
     ASSERT_TRUE(back);
     EXPECT_EQ(back->pop_signature, "sig\"x");
-    EXPECT_TRUE(read_renewal_payload(R"(["a","b","c"])"));
-    EXPECT_EQ(read_renewal_payload(R"(["a","b"])").error().text(),
-              "invalid length 2, expected struct TctRenewalPayload with 3 elements at line 1 column 9");
-    EXPECT_TRUE(read_renewal_payload(R"({"current_tct":"a","pop_nonce":"b","pop_signature":"c","x":1})")
-                    .error()
-                    .text()
-                    .starts_with("unknown field `x`, expected one of `current_tct`, `pop_nonce`, `pop_signature`"));
-    EXPECT_TRUE(read_renewal_payload(R"({"current_tct":"a","pop_nonce":"b"})")
+    EXPECT_TRUE(json::from_json<TctRenewalPayload>(R"(["a","b","c"])"));
+    EXPECT_EQ(
+        json::from_json<TctRenewalPayload>(R"(["a","b"])").error().text(),
+        "invalid length 2, expected struct TctRenewalPayload with 3 elements at line 1 column 9");
+    EXPECT_TRUE(
+        json::from_json<TctRenewalPayload>(
+            R"({"current_tct":"a","pop_nonce":"b","pop_signature":"c","x":1})")
+            .error()
+            .text()
+            .starts_with(
+                "unknown field `x`, expected one of `current_tct`, `pop_nonce`, `pop_signature`"));
+    EXPECT_TRUE(json::from_json<TctRenewalPayload>(R"({"current_tct":"a","pop_nonce":"b"})")
                     .error()
                     .text()
                     .starts_with("missing field `pop_signature`"));

@@ -9,9 +9,9 @@
 namespace vesk {
 namespace {
 
-std::shared_ptr<const CachedTct> entry(std::string jti) {
-    return std::make_shared<const CachedTct>(
-        CachedTct{{"aid:x", {"read"}, std::move(jti), 10}, "aud"});
+std::shared_ptr<const VerifiedIdentity> entry(std::string jti) {
+    return std::make_shared<const VerifiedIdentity>(
+        VerifiedIdentity{{"aid:x", {"read"}, std::move(jti), 10}, "aud"});
 }
 
 TEST(TctCache, EvictsFirstInFirstOutByFirstInsertion) {

@@ -56,7 +56,8 @@ TEST_F(MintTct, RefusesBadRequestsInOrder) {
         auto spaced = request(*issuer, *holder);
         spaced.grants = {"ok", grant, "also bad"};
         spaced.audience = issuer->aid();
-        EXPECT_EQ(refusal(std::move(spaced)), "TCT grant must not contain whitespace: `" + grant + "`");
+        EXPECT_EQ(refusal(std::move(spaced)),
+                  "TCT grant must not contain whitespace: `" + grant + "`");
     }
     auto two_forms = request(*issuer, *holder);
     two_forms.subject = aid("aid:pubkey:ed25519:" +
@@ -78,8 +79,9 @@ TEST_F(MintTct, WritesCanonicalClaimsThatVerify) {
     ASSERT_TRUE(minted) << minted.error().text();
     const std::string jkt = *jwk_thumbprint(holder->verifying_key());
     const auto segments = minted->token.substr(0, minted->token.find('.'));
-    EXPECT_EQ(*b64u_decode(segments), Bytes(std::string_view(R"({"alg":"EdDSA","typ":"vesk-tct+jwt"})").begin(),
-                                            std::string_view(R"({"alg":"EdDSA","typ":"vesk-tct+jwt"})").end()));
+    EXPECT_EQ(*b64u_decode(segments),
+              Bytes(std::string_view(R"({"alg":"EdDSA","typ":"vesk-tct+jwt"})").begin(),
+                    std::string_view(R"({"alg":"EdDSA","typ":"vesk-tct+jwt"})").end()));
     const std::string expected_payload =
         "{\"aud\":\"" + holder->aid().as_str() + "\",\"cnf\":{\"jkt\":\"" + jkt +
         "\"},\"exp\":4600,\"grants\":[\"read\",\"write\"],\"iat\":1000,\"iss\":\"" +
@@ -136,7 +138,8 @@ TEST_F(MintTct, DrawsFreshIdentifiersAndTheClockWhenNotGiven) {
 TEST_F(MintTct, ExpirySaturatesAtTheLimits) {
     const struct {
         std::int64_t iat, ttl, exp;
-    } cases[] = {{1, kMax, kMax}, {kMax, 1, kMax}, {-1, kMin, kMin}, {kMin, -1, kMin}, {100, -200, -100}, {5, 0, 5}};
+    } cases[] = {{1, kMax, kMax},  {kMax, 1, kMax},   {-1, kMin, kMin},
+                 {kMin, -1, kMin}, {100, -200, -100}, {5, 0, 5}};
     for (const auto& c : cases) {
         auto r = request(*issuer, *holder);
         r.issued_at = c.iat;
@@ -150,11 +153,13 @@ TEST_F(MintTct, ExpirySaturatesAtTheLimits) {
     r.ttl_secs = kMax;
     auto minted = mint_tct(std::move(r));
     auto payload = jws::decode_segment(minted->token);
-    EXPECT_NE(std::string(payload->begin(), payload->end()).find("\"exp\":9223372036854776000"), std::string::npos);
+    EXPECT_NE(std::string(payload->begin(), payload->end()).find("\"exp\":9223372036854776000"),
+              std::string::npos);
 }
 
 TEST(TctEnvelope, WritesTokenThenVoucherOrNull) {
-    EXPECT_EQ(tct_envelope_json("a.b.c", std::string("d.e.f")), R"({"tct":"a.b.c","grant_voucher":"d.e.f"})");
+    EXPECT_EQ(tct_envelope_json("a.b.c", std::string("d.e.f")),
+              R"({"tct":"a.b.c","grant_voucher":"d.e.f"})");
     EXPECT_EQ(tct_envelope_json("a.b.c", std::nullopt), R"({"tct":"a.b.c","grant_voucher":null})");
 }
 

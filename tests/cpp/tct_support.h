@@ -27,7 +27,9 @@ inline SharedSigningKey p256_key(std::uint8_t fill) {
     return *SigningKey::from_p256_scalar(scalar);
 }
 
-inline Aid aid(std::string_view text) { return *Aid::parse(text); }
+inline Aid aid(std::string_view text) {
+    return *Aid::parse(text);
+}
 
 inline std::string alg_of(const SigningKey& key) {
     return key.algorithm() == Algorithm::P256 ? "ES256" : "EdDSA";
@@ -86,22 +88,24 @@ struct RawClaims {
     }
 };
 
-inline std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+inline std::string json_str(std::string_view text) {
+    return "\"" + std::string(text) + "\"";
+}
 
 inline constexpr std::string_view kJti = "0b6f0e6c-3c2a-4d7e-9b1a-5f0c2d3e4f50";
 
 inline RawClaims tct_claims(const SigningKey& issuer, const SigningKey& holder, std::int64_t iat,
                             std::int64_t exp) {
     RawClaims claims;
-    claims.set("ver", quoted("vesk/0.2"))
-        .set("jti", quoted(kJti))
-        .set("iss", quoted(issuer.aid().as_str()))
-        .set("sub", quoted(holder.aid().as_str()))
-        .set("aud", quoted(holder.aid().as_str()))
+    claims.set("ver", json_str("vesk/0.2"))
+        .set("jti", json_str(kJti))
+        .set("iss", json_str(issuer.aid().as_str()))
+        .set("sub", json_str(holder.aid().as_str()))
+        .set("aud", json_str(holder.aid().as_str()))
         .set("iat", std::to_string(iat))
         .set("exp", std::to_string(exp))
         .set("grants", R"(["read","write"])")
-        .set("cnf", "{\"jkt\":" + quoted(*jwk_thumbprint(holder.verifying_key())) + "}");
+        .set("cnf", "{\"jkt\":" + json_str(*jwk_thumbprint(holder.verifying_key())) + "}");
     return claims;
 }
 

@@ -24,7 +24,7 @@ struct VerifyTct : ::testing::Test {
 
     RawClaims claims() const { return tct_claims(*issuer, *holder, kNow - 10, kNow + 10); }
     std::string token(const RawClaims& c) const {
-        return sign_token(*issuer, header(*issuer, kTctType), c.text());
+        return sign_token(*issuer, header(*issuer, jws::kTypTct), c.text());
     }
 
     // The verification's error text, or "ok".
@@ -60,22 +60,24 @@ TEST_F(VerifyTct, AcceptsAWellFormedTokenAndKeepsItsText) {
 }
 
 TEST_F(VerifyTct, ChecksRunInTheirFixedOrder) {
-    const std::string bad_ver = token(claims().set("ver", quoted("vesk/0.1")).set("iat", "0").set("exp", "1"));
+    const std::string bad_ver =
+        token(claims().set("ver", json_str("vesk/0.1")).set("iat", "0").set("exp", "1"));
     const std::string expired_and_revoked = token(claims().set("exp", std::to_string(kNow - 1)));
     const RevokedJtiSet revoked({std::string(kJti)});
     // Early member check: an unknown member is reported even with a bad signature.
     EXPECT_EQ(outcome(tampered(token(claims().add("nbf", "1")))), "unknown field: nbf");
     // A payload that is not JSON at all is reported before the signature.
-    EXPECT_EQ(outcome(tampered(sign_token(*issuer, header(*issuer, kTctType), "{\"ver\":"))),
+    EXPECT_EQ(outcome(tampered(sign_token(*issuer, header(*issuer, jws::kTypTct), "{\"ver\":"))),
               "claims malformed: EOF while parsing a value at line 1 column 7");
     // Then the signature, before anything inside the claims is looked at.
     EXPECT_EQ(outcome(tampered(bad_ver)), "signature verification failed");
     EXPECT_EQ(outcome(tampered(token(claims().set("cnf", R"({"jkt":"x","kid":"y"})")))),
               "signature verification failed");
-    EXPECT_EQ(outcome(token(claims().set("cnf", R"({"jkt":"x","kid":"y"})"))), "unknown field: kid");
+    EXPECT_EQ(outcome(token(claims().set("cnf", R"({"jkt":"x","kid":"y"})"))),
+              "unknown field: kid");
     EXPECT_EQ(outcome(token(claims().add("iat", "5"))),
               "claims malformed: duplicate field `iat` at line 1 column " +
-                  std::to_string(claims().text().size() + 6));
+                  std::to_string(claims().text().size() + 5));
     // The version comes before the times; revocation comes last of all.
     EXPECT_EQ(outcome(bad_ver), "TCT version is not supported");
     EXPECT_EQ(outcome(expired_and_revoked, kNow, std::nullopt, &revoked),
@@ -92,18 +94,21 @@ TEST_F(VerifyTct, ReportsEachClaimCheckWithItsText) {
         RawClaims claims;
         std::string text;
     } cases[] = {
-        {claims().set("iss", quoted(long_form_iss)), "TCT issuer does not match the verifying key"},
-        {claims().set("aud", quoted(issuer->aid().as_str())), "TCT audience does not match"},
-        {claims().set("sub", quoted(issuer->aid().as_str())), "TCT audience does not match"},
-        {claims().set("cnf", "{\"jkt\":" + quoted(*jwk_thumbprint(issuer->verifying_key())) + "}"),
+        {claims().set("iss", json_str(long_form_iss)),
+         "TCT issuer does not match the verifying key"},
+        {claims().set("aud", json_str(issuer->aid().as_str())), "TCT audience does not match"},
+        {claims().set("sub", json_str(issuer->aid().as_str())), "TCT audience does not match"},
+        {claims().set("cnf",
+                      "{\"jkt\":" + json_str(*jwk_thumbprint(issuer->verifying_key())) + "}"),
          "TCT cnf.jkt does not match the subject key"},
         {claims().set("grants", "[]"), "TCT grants must be non-empty"},
         {claims().set("grants", R"(["read write"])"), "ok"},
         {claims().set("ext", "null"), "ok"},
         {claims().set("ext", R"({"z":[1,{"a":null}]})"), "ok"},
-        {claims().set("aud", quoted("example.com")),
+        {claims().set("aud", json_str("example.com")),
          "claims malformed: AID does not start with 'aid:' at line 1 column "},
-        {claims().set("jti", quoted(std::string(kJti).substr(1))), "claims malformed: UUID parsing failed: "},
+        {claims().set("jti", json_str(std::string(kJti).substr(1))),
+         "claims malformed: UUID parsing failed: "},
         {claims().set("exp", "9223372036854775808"), "claims malformed: invalid "},
         {claims().drop("cnf"), "claims malformed: missing field `cnf`"},
     };
@@ -114,23 +119,29 @@ TEST_F(VerifyTct, ReportsEachClaimCheckWithItsText) {
 }
 
 TEST_F(VerifyTct, RefusesTokensOfAnotherTypeOrSuite) {
-    const std::string voucher_typed = sign_token(*issuer, header(*issuer, "vesk-grant+jwt"),
-                                                 claims().add("aud2", "1").text());
-    EXPECT_EQ(outcome(voucher_typed), "JWS typ header mismatch: expected vesk-tct+jwt, got vesk-grant+jwt");
+    const std::string voucher_typed =
+        sign_token(*issuer, header(*issuer, "vesk-grant+jwt"), claims().add("aud2", "1").text());
+    EXPECT_EQ(outcome(voucher_typed),
+              "JWS typ header mismatch: expected vesk-tct+jwt, got vesk-grant+jwt");
     EXPECT_EQ(outcome("a.b"), "compact JWS malformed: expected exactly three non-empty segments");
     // An ES256 token checked against an Ed25519 issuer fails on alg, before the signature.
-    const std::string es256 = sign_token(*p256_issuer, header(*p256_issuer, kTctType), claims().text());
+    const std::string es256 =
+        sign_token(*p256_issuer, header(*p256_issuer, jws::kTypTct), claims().text());
     EXPECT_EQ(outcome(es256),
-              "JWS alg header does not match the signer AID's algorithm: expected EdDSA for this AID, got ES256");
+              "JWS alg header does not match the signer AID's algorithm: expected EdDSA for this "
+              "AID, got ES256");
     RawClaims p256_claims = tct_claims(*p256_issuer, *holder, kNow - 10, kNow + 10);
-    const std::string p256_tct = sign_token(*p256_issuer, header(*p256_issuer, kTctType), p256_claims.text());
+    const std::string p256_tct =
+        sign_token(*p256_issuer, header(*p256_issuer, jws::kTypTct), p256_claims.text());
     EXPECT_EQ(outcome(p256_tct, kNow, std::nullopt, nullptr, 0, &p256_issuer->aid()), "ok");
 }
 
 TEST_F(VerifyTct, ValidityWindowIsInclusiveAndSaturates) {
-    const auto at = [&](std::int64_t iat, std::int64_t exp, std::int64_t now, std::int64_t skew = 0) {
-        return outcome(token(claims().set("iat", std::to_string(iat)).set("exp", std::to_string(exp))), now,
-                       std::nullopt, nullptr, skew);
+    const auto at = [&](std::int64_t iat, std::int64_t exp, std::int64_t now,
+                        std::int64_t skew = 0) {
+        return outcome(
+            token(claims().set("iat", std::to_string(iat)).set("exp", std::to_string(exp))), now,
+            std::nullopt, nullptr, skew);
     };
     const std::string expired = "TCT has expired or is not yet valid";
     EXPECT_EQ(at(kNow, kNow, kNow), "ok");
@@ -170,24 +181,28 @@ struct AgentVerify : VerifyTct {
                                   std::int64_t now = kNow) const {
         auto verified = verify_tct_for_agent(holder->aid(), tct, grant, audience, nullptr, now);
         if (verified) return "ok";
-        return std::string(verified.error().kind == TctCheckFailure::Kind::Malformed ? "ValueError: "
-                                                                                    : "RuntimeError: ") +
+        return std::string(verified.error().kind == TctCheckFailure::Kind::Malformed
+                               ? "ValueError: "
+                               : "RuntimeError: ") +
                verified.error().message;
     }
 };
 
 TEST_F(AgentVerify, DecodesClaimsBeforeLookingAtTheAudience) {
-    EXPECT_EQ(outcome_for_agent("a.b", "read", "bad"),
-              "ValueError: malformed TCT compact JWS: compact JWS malformed: expected exactly three "
-              "non-empty segments");
+    EXPECT_EQ(
+        outcome_for_agent("a.b", "read", "bad"),
+        "ValueError: malformed TCT compact JWS: compact JWS malformed: expected exactly three "
+        "non-empty segments");
     EXPECT_TRUE(outcome_for_agent(token(claims().add("nbf", "1")), "read", "bad")
-                    .starts_with("ValueError: invalid TCT claims: unknown field `nbf`, expected one of "
-                                 "`ver`, `jti`, `iss`, `sub`, `aud`, `iat`, `exp`, `grants`, `cnf`, `ext`"));
+                    .starts_with(
+                        "ValueError: invalid TCT claims: unknown field `nbf`, expected one of "
+                        "`ver`, `jti`, `iss`, `sub`, `aud`, `iat`, `exp`, `grants`, `cnf`, `ext`"));
     EXPECT_TRUE(outcome_for_agent(token(claims()), "read", "bad")
                     .starts_with("ValueError: bad expected_audience AID 'bad': "));
     // A grant voucher is no TctClaims.
-    EXPECT_TRUE(outcome_for_agent(sign_token(*issuer, header(*issuer, "vesk-grant+jwt"), "{}"), "read")
-                    .starts_with("ValueError: invalid TCT claims: missing field `ver`"));
+    EXPECT_TRUE(
+        outcome_for_agent(sign_token(*issuer, header(*issuer, "vesk-grant+jwt"), "{}"), "read")
+            .starts_with("ValueError: invalid TCT claims: missing field `ver`"));
 }
 
 TEST_F(AgentVerify, TrustsWhicheverIssuerTheTokenNames) {
@@ -208,12 +223,15 @@ TEST_F(AgentVerify, CacheAnswersHitsWithTheSameIdentityAndStillChecksTime) {
     ASSERT_TRUE(hit);
     EXPECT_EQ(hit->get(), first->get());  // the cached identity itself, not a re-verification
     // exp equal to now goes the full way and passes; one second later it fails.
-    auto at_exp = verify_tct_cached(cache, holder->aid(), tct, "read", std::nullopt, nullptr, kNow + 10);
+    auto at_exp =
+        verify_tct_cached(cache, holder->aid(), tct, "read", std::nullopt, nullptr, kNow + 10);
     ASSERT_TRUE(at_exp);
     EXPECT_NE(at_exp->get(), first->get());
-    auto after = verify_tct_cached(cache, holder->aid(), tct, "read", std::nullopt, nullptr, kNow + 11);
+    auto after =
+        verify_tct_cached(cache, holder->aid(), tct, "read", std::nullopt, nullptr, kNow + 11);
     ASSERT_FALSE(after);
-    EXPECT_EQ(after.error().message, "TCT verification failed: TCT has expired or is not yet valid");
+    EXPECT_EQ(after.error().message,
+              "TCT verification failed: TCT has expired or is not yet valid");
     EXPECT_EQ(cache.size(), 1u);
 }
 
@@ -222,14 +240,17 @@ TEST_F(AgentVerify, CacheFallsThroughForRevokedAudienceAndGrant) {
     const std::string tct = token(claims());
     ASSERT_TRUE(verify_tct_cached(cache, holder->aid(), tct, "read", std::nullopt, nullptr, kNow));
     const RevokedJtiSet revoked({std::string(kJti)});
-    auto refused = verify_tct_cached(cache, holder->aid(), tct, "read", std::nullopt, &revoked, kNow);
+    auto refused =
+        verify_tct_cached(cache, holder->aid(), tct, "read", std::nullopt, &revoked, kNow);
     ASSERT_FALSE(refused);
     EXPECT_EQ(refused.error().message, "TCT verification failed: TCT jti is revoked");
     auto other_audience =
         verify_tct_cached(cache, holder->aid(), tct, "read", issuer->aid().as_str(), nullptr, kNow);
     ASSERT_FALSE(other_audience);
-    EXPECT_EQ(other_audience.error().message, "TCT verification failed: TCT audience does not match");
-    auto no_grant = verify_tct_cached(cache, holder->aid(), tct, "admin", std::nullopt, nullptr, kNow);
+    EXPECT_EQ(other_audience.error().message,
+              "TCT verification failed: TCT audience does not match");
+    auto no_grant =
+        verify_tct_cached(cache, holder->aid(), tct, "admin", std::nullopt, nullptr, kNow);
     ASSERT_FALSE(no_grant);
     EXPECT_TRUE(no_grant.error().message.starts_with("TCT does not grant 'admin'"));
     // The store serves other agents too: an explicit audience matching the entry hits.

@@ -1,10 +1,11 @@
+#include "vesk/tokens/voucher.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "tct_support.h"
 #include "vesk/tokens/mint.h"
-#include "vesk/tokens/voucher.h"
 
 namespace vesk {
 namespace {
@@ -17,13 +18,13 @@ struct Voucher : ::testing::Test {
 
     RawClaims claims() const {
         RawClaims c;
-        c.set("ver", quoted("vesk/0.2"))
-            .set("iss", quoted(issuer->aid().as_str()))
-            .set("sub", quoted(holder->aid().as_str()))
+        c.set("ver", json_str("vesk/0.2"))
+            .set("iss", json_str(issuer->aid().as_str()))
+            .set("sub", json_str(holder->aid().as_str()))
             .set("grants", R"(["read"])")
             .set("iat", "10")
             .set("exp", "20")
-            .set("src_jti", quoted(kJti));
+            .set("src_jti", json_str(kJti));
         return c;
     }
     std::string token(const RawClaims& c, std::string_view typ = jws::kTypGrant) const {
@@ -49,17 +50,19 @@ TEST_F(Voucher, ReportsFailuresInOrder) {
     const std::string long_form_iss =
         "aid:pubkey:ed25519:" + issuer->aid().as_str().substr(std::string("aid:pubkey:").size());
     // The early member check runs before the signature is checked.
-    EXPECT_EQ(outcome(tampered(token(claims().add("aud", quoted("x"))))), "unknown field: aud");
+    EXPECT_EQ(outcome(tampered(token(claims().add("aud", json_str("x"))))), "unknown field: aud");
     EXPECT_EQ(outcome(tampered(token(claims()))), "signature verification failed");
     EXPECT_EQ(outcome(token(claims(), jws::kTypTct)),
               "JWS typ header mismatch: expected vesk-grant+jwt, got vesk-tct+jwt");
-    EXPECT_EQ(outcome(token(claims().set("ver", quoted("v")).set("grants", "[]"))),
+    EXPECT_EQ(outcome(token(claims().set("ver", json_str("v")).set("grants", "[]"))),
               "TCT version is not supported");
-    EXPECT_EQ(outcome(token(claims().set("iss", quoted(long_form_iss)).set("grants", "[]"))),
+    EXPECT_EQ(outcome(token(claims().set("iss", json_str(long_form_iss)).set("grants", "[]"))),
               "TCT issuer does not match the verifying key");
     EXPECT_EQ(outcome(token(claims().set("grants", "[]"))), "TCT grants must be non-empty");
-    EXPECT_TRUE(outcome(token(claims().drop("src_jti"))).starts_with("claims malformed: missing field `src_jti`"));
-    EXPECT_TRUE(outcome(token(claims().set("sub", quoted("nope")))).starts_with("claims malformed: AID "));
+    EXPECT_TRUE(outcome(token(claims().drop("src_jti")))
+                    .starts_with("claims malformed: missing field `src_jti`"));
+    EXPECT_TRUE(outcome(token(claims().set("sub", json_str("nope"))))
+                    .starts_with("claims malformed: AID "));
 }
 
 TEST_F(Voucher, MirrorRuleComparesSubjectGrantsTimesAndSourceJti) {
@@ -75,7 +78,8 @@ TEST_F(Voucher, MirrorRuleComparesSubjectGrantsTimesAndSourceJti) {
     ASSERT_TRUE(voucher);
     EXPECT_TRUE(check_voucher_mirrors(*voucher, minted->claims));
 
-    const std::string not_mirrored = "claims malformed: grant voucher does not mirror the companion TCT";
+    const std::string not_mirrored =
+        "claims malformed: grant voucher does not mirror the companion TCT";
     const auto broken = [&](auto change) {
         GrantVoucherClaims copy = *voucher;
         change(copy);
@@ -99,9 +103,10 @@ TEST_F(Voucher, SigningIsDeterministicAndCanonical) {
     ASSERT_TRUE(a && b);
     EXPECT_EQ(*a, *b);
     auto payload = jws::decode_segment(*a);
-    EXPECT_EQ(as_text(*payload), "{\"exp\":20,\"grants\":[\"read\"],\"iat\":10,\"iss\":\"" + issuer->aid().as_str() +
-                                     "\",\"src_jti\":\"" + std::string(kJti) + "\",\"sub\":\"" +
-                                     holder->aid().as_str() + "\",\"ver\":\"vesk/0.2\"}");
+    EXPECT_EQ(as_text(*payload), "{\"exp\":20,\"grants\":[\"read\"],\"iat\":10,\"iss\":\"" +
+                                     issuer->aid().as_str() + "\",\"src_jti\":\"" +
+                                     std::string(kJti) + "\",\"sub\":\"" + holder->aid().as_str() +
+                                     "\",\"ver\":\"vesk/0.2\"}");
 }
 
 }  // namespace

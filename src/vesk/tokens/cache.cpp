@@ -56,11 +56,13 @@ std::expected<std::shared_ptr<const TctIdentity>, TctCheckFailure> verify_tct_ca
         const TctIdentity& cached = hit->identity;
         // An entry whose exp equals now goes the full way, which still accepts it.
         if ((!revoked || !revoked->contains(cached.jti)) && hit->aud == audience &&
-            cached.expires_at > now && std::ranges::find(cached.grants, required_grant) != cached.grants.end()) {
+            cached.expires_at > now &&
+            std::ranges::find(cached.grants, required_grant) != cached.grants.end()) {
             return std::shared_ptr<const TctIdentity>(hit, &cached);
         }
     }
-    auto verified = verify_tct_for_agent(own_aid, token, required_grant, expected_audience, revoked, now);
+    auto verified =
+        verify_tct_for_agent(own_aid, token, required_grant, expected_audience, revoked, now);
     if (!verified) return std::unexpected(std::move(verified.error()));
     auto entry = std::make_shared<const VerifiedIdentity>(std::move(*verified));
     cache.insert(key, entry);

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "vesk/core/aid.h"
-#include "vesk/core/json_value.h"
-#include "vesk/core/json_error.h"
+#include "vesk/core/canonical_json.h"
+#include "vesk/core/json_record.h"
 #include "vesk/core/uuid.h"
 #include "vesk/crypto/jws.h"
 #include "vesk/tokens/precheck.h"
@@ -39,18 +39,27 @@ struct TctClaims {
     std::int64_t exp = 0;
     std::vector<std::string> grants;
     Cnf cnf;
-    std::optional<json::Object> ext;
+    std::optional<json::Extensions> ext;
 };
 
-// Strict reading from JSON text (errors carry the position) or from a parsed value.
-std::expected<TctClaims, json::Error> read_tct_claims(std::string_view json);
-std::expected<TctClaims, json::Error> read_tct_claims(const json::Value& value);
+constexpr auto describe_json(std::type_identity<Cnf>) {
+    return json::record("struct Cnf", json::member("jkt", &Cnf::jkt));
+}
 
-// A list of grants as a JSON array, in order.
-json::Array grants_array(const std::vector<std::string>& grants);
+constexpr auto describe_json(std::type_identity<TctClaims>) {
+    return json::record("struct TctClaims", json::member("ver", &TctClaims::ver),
+                        json::member("jti", &TctClaims::jti), json::member("iss", &TctClaims::iss),
+                        json::member("sub", &TctClaims::sub), json::member("aud", &TctClaims::aud),
+                        json::member("iat", &TctClaims::iat), json::member("exp", &TctClaims::exp),
+                        json::member("grants", &TctClaims::grants),
+                        json::member("cnf", &TctClaims::cnf), json::member("ext", &TctClaims::ext));
+}
+
+// Claims are read strictly with json::from_json<TctClaims> (text, positioned errors) or
+// json::from_value<TctClaims> (a parsed value).
 
 // The canonical (signed) bytes of the claims.
-std::expected<std::string, Canonicaljson::Error> canonical_tct_claims(const TctClaims& claims);
+std::expected<std::string, CanonicalJsonError> canonical_tct_claims(const TctClaims& claims);
 
 // Payload bytes viewed as text.
 inline std::string_view as_text(const Bytes& bytes) {

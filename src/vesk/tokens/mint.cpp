@@ -10,7 +10,8 @@
 
 namespace vesk {
 
-std::expected<std::string, CryptoError> encode_tct_jws(const SigningKey& key, const TctClaims& claims) {
+std::expected<std::string, CryptoError> encode_tct_jws(const SigningKey& key,
+                                                       const TctClaims& claims) {
     auto payload = canonical_tct_claims(claims);
     if (!payload) {
         return std::unexpected(
@@ -23,7 +24,8 @@ std::expected<MintedTct, TctError> mint_tct(TctMintRequest request) {
     using K = TctError::Kind;
     if (!request.subject) return std::unexpected(TctError::of(K::MissingField, "subject"));
     if (!request.audience) return std::unexpected(TctError::of(K::MissingField, "audience"));
-    if (!request.subject_pubkey) return std::unexpected(TctError::of(K::MissingField, "subject_pubkey"));
+    if (!request.subject_pubkey)
+        return std::unexpected(TctError::of(K::MissingField, "subject_pubkey"));
     if (request.grants.empty()) return std::unexpected(TctError::of(K::EmptyGrants));
     if (const std::string* grant = first_grant_with_whitespace(request.grants)) {
         return std::unexpected(TctError::of(K::GrantWhitespace, *grant));
@@ -67,13 +69,15 @@ std::expected<MintedTct, TctError> mint_tct(TctMintRequest request) {
             .ext = std::nullopt,
         };
         auto signed_voucher = sign_grant_voucher(key, voucher_claims);
-        if (!signed_voucher) return std::unexpected(TctError::from(std::move(signed_voucher.error())));
+        if (!signed_voucher)
+            return std::unexpected(TctError::from(std::move(signed_voucher.error())));
         voucher = std::move(*signed_voucher);
     }
     return MintedTct{std::move(*token), std::move(claims), std::move(voucher)};
 }
 
-std::string tct_envelope_json(std::string_view tct, const std::optional<std::string>& grant_voucher) {
+std::string tct_envelope_json(std::string_view tct,
+                              const std::optional<std::string>& grant_voucher) {
     std::string out = "{\"tct\":";
     json::append_quoted(out, tct);
     out += ",\"grant_voucher\":";

@@ -25,7 +25,7 @@ struct TctMintRequest {
     std::optional<VerifyingKey> subject_pubkey;
     std::vector<std::string> grants;
     std::optional<Aid> subject;
-    std::optional<Aid> audience;  // must be the same text as subject
+    std::optional<Aid> audience;   // must be the same text as subject
     const SigningKey* issuer_key;  // borrowed; signs the TCT and the voucher
     std::int64_t ttl_secs = kDefaultTctTtlSecs;
     bool with_grant_voucher = true;
@@ -42,9 +42,11 @@ using IssuedTct = MintedTct;
 std::expected<MintedTct, TctError> mint_tct(TctMintRequest request);
 
 // The compact JWS of type vesk-tct+jwt over the canonical claims.
-std::expected<std::string, CryptoError> encode_tct_jws(const SigningKey& key, const TctClaims& claims);
+std::expected<std::string, CryptoError> encode_tct_jws(const SigningKey& key,
+                                                       const TctClaims& claims);
 
 // {"tct":...,"grant_voucher":...} with null for an absent voucher.
-std::string tct_envelope_json(std::string_view tct, const std::optional<std::string>& grant_voucher);
+std::string tct_envelope_json(std::string_view tct,
+                              const std::optional<std::string>& grant_voucher);
 
 }  // namespace vesk

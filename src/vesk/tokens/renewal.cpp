@@ -5,6 +5,7 @@
 
 #include "vesk/core/base64url.h"
 #include "vesk/core/saturating.h"
+#include "vesk/core/unknown_field.h"
 #include "vesk/crypto/jws.h"
 #include "vesk/crypto/random.h"
 #include "vesk/crypto/sha256.h"
@@ -26,7 +27,7 @@ std::expected<TctClaims, TctError> peek_claims(std::string_view token) {
             return std::unexpected(TctError::unknown_field(std::move(*unknown)));
         }
     }
-    auto claims = read_tct_claims(*value);
+    auto claims = json::from_value<TctClaims>(*value);
     if (!claims) return std::unexpected(claims_read_error(claims.error()));
     return std::move(*claims);
 }
@@ -34,9 +35,10 @@ std::expected<TctClaims, TctError> peek_claims(std::string_view token) {
 }  // namespace
 
 std::expected<std::string, std::string> build_renewal_request(const SigningKey& holder_key,
-                                                             std::string_view current_tct) {
+                                                              std::string_view current_tct) {
     std::array<std::uint8_t, 16> nonce;
-    if (auto drawn = os_random(nonce); !drawn) return std::unexpected("rng failure: " + drawn.error());
+    if (auto drawn = os_random(nonce); !drawn)
+        return std::unexpected("rng failure: " + drawn.error());
     TctRenewalPayload payload{std::string(current_tct), b64u_encode(nonce), {}};
     auto decoded = b64u_decode(payload.pop_nonce);
     if (!decoded) {
@@ -45,7 +47,7 @@ std::expected<std::string, std::string> build_renewal_request(const SigningKey& 
             TctError::claims_malformed("pop_nonce: " + std::string(text(decoded.error()))).text());
     }
     payload.pop_signature = sign_digest_to_text(holder_key, sha256(*decoded));
-    return renewal_payload_json(payload);
+    return json::to_json(payload);
 }
 
 std::expected<MintedTct, TctError> process_renewal_request(const TctRenewalPayload& request,

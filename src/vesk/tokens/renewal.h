@@ -7,8 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "vesk/core/json_value.h"
-#include "vesk/core/json_error.h"
+#include "vesk/core/json_record.h"
 #include "vesk/crypto/keys.h"
 #include "vesk/tokens/mint.h"
 #include "vesk/tokens/tct_error.h"
@@ -21,12 +20,17 @@ struct TctRenewalPayload {
     std::string pop_signature;  // signature text over SHA-256 of the nonce bytes
 };
 
-std::expected<TctRenewalPayload, json::Error> read_renewal_payload(std::string_view json);
-std::string renewal_payload_json(const TctRenewalPayload& payload);
+// Read with json::from_json<TctRenewalPayload>, written with json::to_json.
+constexpr auto describe_json(std::type_identity<TctRenewalPayload>) {
+    using P = TctRenewalPayload;
+    return json::record("struct TctRenewalPayload", json::member("current_tct", &P::current_tct),
+                        json::member("pop_nonce", &P::pop_nonce),
+                        json::member("pop_signature", &P::pop_signature));
+}
 
 // Holder side: the request JSON, or the message of the RuntimeError to raise.
 std::expected<std::string, std::string> build_renewal_request(const SigningKey& holder_key,
-                                                             std::string_view current_tct);
+                                                              std::string_view current_tct);
 
 // Issuer side: verifies the TCT as one of `issuer_key`'s own and the proof of possession, then
 // mints a replacement that lives min(new_ttl, manifest_exp - now) seconds.

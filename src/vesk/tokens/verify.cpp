@@ -24,7 +24,7 @@ std::expected<VerifiedTct, TctError> verify_tct_token(std::string_view token,
     auto payload = jws::verify_compact(options.issuer, jws::kTypTct, token);
     if (!payload) return std::unexpected(TctError::from(std::move(payload.error())));
 
-    auto read = read_tct_claims(as_text(*payload));
+    auto read = json::from_json<TctClaims>(as_text(*payload));
     if (!read) return std::unexpected(claims_read_error(read.error()));
     TctClaims& claims = *read;
 
@@ -59,10 +59,11 @@ std::expected<VerifiedTct, TctError> verify_tct_token(std::string_view token,
 std::expected<TctClaims, TctCheckFailure> decode_tct_claims(std::string_view token) {
     auto payload = jws::decode_segment(token);
     if (!payload) {
-        return std::unexpected(TctCheckFailure{TctCheckFailure::Kind::Malformed,
-                                               "malformed TCT compact JWS: " + payload.error().text()});
+        return std::unexpected(
+            TctCheckFailure{TctCheckFailure::Kind::Malformed,
+                            "malformed TCT compact JWS: " + payload.error().text()});
     }
-    auto claims = read_tct_claims(as_text(*payload));
+    auto claims = json::from_json<TctClaims>(as_text(*payload));
     if (!claims) {
         return std::unexpected(TctCheckFailure{TctCheckFailure::Kind::Malformed,
                                                "invalid TCT claims: " + claims.error().text()});
@@ -81,10 +82,10 @@ std::expected<VerifiedIdentity, TctCheckFailure> verify_tct_for_agent(
     if (expected_audience) {
         auto parsed = Aid::parse(*expected_audience);
         if (!parsed) {
-            return std::unexpected(TctCheckFailure{
-                TctCheckFailure::Kind::Malformed, "bad expected_audience AID '" +
-                                                      std::string(*expected_audience) +
-                                                      "': " + parsed.error().text()});
+            return std::unexpected(TctCheckFailure{TctCheckFailure::Kind::Malformed,
+                                                   "bad expected_audience AID '" +
+                                                       std::string(*expected_audience) +
+                                                       "': " + parsed.error().text()});
         }
         given_audience = std::move(*parsed);
     }
@@ -98,8 +99,8 @@ std::expected<VerifiedIdentity, TctCheckFailure> verify_tct_for_agent(
     };
     auto verified = verify_tct_token(token, options);
     if (!verified) {
-        return std::unexpected(TctCheckFailure{TctCheckFailure::Kind::Failed,
-                                               "TCT verification failed: " + verified.error().text()});
+        return std::unexpected(TctCheckFailure{
+            TctCheckFailure::Kind::Failed, "TCT verification failed: " + verified.error().text()});
     }
     TctClaims& claims = verified->claims;
     if (std::ranges::find(claims.grants, required_grant) == claims.grants.end()) {
@@ -107,9 +108,9 @@ std::expected<VerifiedIdentity, TctCheckFailure> verify_tct_for_agent(
             TctCheckFailure::Kind::Failed, "TCT does not grant '" + std::string(required_grant) +
                                                "'; grants: " + debug_list(claims.grants)});
     }
-    return VerifiedIdentity{{claims.iss.as_str(), std::move(claims.grants), claims.jti.to_string(),
-                             claims.exp},
-                            claims.aud.as_str()};
+    return VerifiedIdentity{
+        {claims.iss.as_str(), std::move(claims.grants), claims.jti.to_string(), claims.exp},
+        claims.aud.as_str()};
 }
 
 }  // namespace vesk

@@ -19,7 +19,7 @@ namespace vesk {
 
 // Asked, last of all checks, whether a token identifier is revoked.
 class JtiRevocationCheck {
-public:
+  public:
     virtual ~JtiRevocationCheck() = default;
     virtual bool is_revoked(const Uuid& jti) const = 0;
 };
@@ -27,13 +27,14 @@ public:
 // A revocation check over a set of revoked jti texts, compared with the lowercase hyphenated
 // form of the jti.
 class RevokedJtiSet final : public JtiRevocationCheck {
-public:
-    explicit RevokedJtiSet(std::unordered_set<std::string> revoked) : revoked_(std::move(revoked)) {}
+  public:
+    explicit RevokedJtiSet(std::unordered_set<std::string> revoked)
+        : revoked_(std::move(revoked)) {}
     bool is_revoked(const Uuid& jti) const override;
     bool contains(const std::string& jti_text) const { return revoked_.contains(jti_text); }
     bool empty() const { return revoked_.empty(); }
 
-private:
+  private:
     std::unordered_set<std::string> revoked_;
 };
 

@@ -1,6 +1,5 @@
 #include "vesk/tokens/voucher.h"
 
-#include "vesk/core/canonical_json.h"
 #include "vesk/crypto/jws.h"
 #include "vesk/tokens/precheck.h"
 
@@ -8,17 +7,7 @@ namespace vesk {
 
 std::expected<std::string, CanonicalJsonError> canonical_grant_voucher_claims(
     const GrantVoucherClaims& claims) {
-    json::Object object;
-    object.reserve(8);
-    object.append_new("ver", claims.ver);
-    object.append_new("iss", claims.iss.as_str());
-    object.append_new("sub", claims.sub.as_str());
-    object.append_new("grants", grants_array(claims.grants));
-    object.append_new("iat", claims.iat);
-    object.append_new("exp", claims.exp);
-    object.append_new("src_jti", claims.src_jti.to_string());
-    if (claims.ext) object.append_new("ext", *claims.ext);
-    return canonical_json(json::Value(std::move(object)));
+    return canonical_json(json::to_value(claims));
 }
 
 std::expected<std::string, CryptoError> sign_grant_voucher(const SigningKey& key,
@@ -40,10 +29,12 @@ std::expected<GrantVoucherClaims, TctError> verify_grant_voucher(std::string_vie
     }
     auto payload = jws::verify_compact(issuer, jws::kTypGrant, voucher);
     if (!payload) return std::unexpected(TctError::from(std::move(payload.error())));
-    auto claims = read_grant_voucher_claims(as_text(*payload));
+    auto claims = json::from_json<GrantVoucherClaims>(as_text(*payload));
     if (!claims) return std::unexpected(claims_read_error(claims.error()));
-    if (claims->ver != kProtocolVersion) return std::unexpected(TctError::of(K::VersionUnsupported));
-    if (claims->iss.as_str() != issuer.as_str()) return std::unexpected(TctError::of(K::IssuerMismatch));
+    if (claims->ver != kProtocolVersion)
+        return std::unexpected(TctError::of(K::VersionUnsupported));
+    if (claims->iss.as_str() != issuer.as_str())
+        return std::unexpected(TctError::of(K::IssuerMismatch));
     if (claims->grants.empty()) return std::unexpected(TctError::of(K::EmptyGrants));
     return std::move(*claims);
 }

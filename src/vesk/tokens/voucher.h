@@ -10,15 +10,14 @@
 #include <vector>
 
 #include "vesk/core/aid.h"
-#include "vesk/core/json_value.h"
-#include "vesk/core/json_error.h"
+#include "vesk/core/canonical_json.h"
+#include "vesk/core/json_record.h"
 #include "vesk/core/uuid.h"
 #include "vesk/crypto/keys.h"
 #include "vesk/tokens/claims.h"
 #include "vesk/tokens/tct_error.h"
 
 namespace vesk {
-
 
 inline constexpr std::array<std::string_view, 8> kGrantVoucherClaimNames = {
     "ver", "iss", "sub", "grants", "iat", "exp", "src_jti", "ext"};
@@ -31,11 +30,19 @@ struct GrantVoucherClaims {
     std::int64_t iat = 0;
     std::int64_t exp = 0;
     Uuid src_jti;
-    std::optional<json::Object> ext;
+    std::optional<json::Extensions> ext;
 };
 
-std::expected<GrantVoucherClaims, json::Error> read_grant_voucher_claims(std::string_view json);
-std::expected<std::string, Canonicaljson::Error> canonical_grant_voucher_claims(
+constexpr auto describe_json(std::type_identity<GrantVoucherClaims>) {
+    using V = GrantVoucherClaims;
+    return json::record("struct GrantVoucherClaims", json::member("ver", &V::ver),
+                        json::member("iss", &V::iss), json::member("sub", &V::sub),
+                        json::member("grants", &V::grants), json::member("iat", &V::iat),
+                        json::member("exp", &V::exp), json::member("src_jti", &V::src_jti),
+                        json::member("ext", &V::ext));
+}
+
+std::expected<std::string, CanonicalJsonError> canonical_grant_voucher_claims(
     const GrantVoucherClaims& claims);
 
 std::expected<std::string, CryptoError> sign_grant_voucher(const SigningKey& key,
