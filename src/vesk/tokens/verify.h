@@ -5,9 +5,9 @@
 #include <expected>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 
 #include "vesk/core/aid.h"
 #include "vesk/core/uuid.h"
@@ -28,14 +28,13 @@ class JtiRevocationCheck {
 // form of the jti.
 class RevokedJtiSet final : public JtiRevocationCheck {
   public:
-    explicit RevokedJtiSet(std::unordered_set<std::string> revoked)
-        : revoked_(std::move(revoked)) {}
+    explicit RevokedJtiSet(std::set<std::string> revoked) : revoked_(std::move(revoked)) {}
     bool is_revoked(const Uuid& jti) const override;
     bool contains(const std::string& jti_text) const { return revoked_.contains(jti_text); }
     bool empty() const { return revoked_.empty(); }
 
   private:
-    std::unordered_set<std::string> revoked_;
+    std::set<std::string> revoked_;
 };
 
 struct TctVerifyOptions {
