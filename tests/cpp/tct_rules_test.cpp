@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "vesk/core/debug_text.h"
 #include "vesk/core/saturating.h"
 #include "vesk/tokens/grants.h"
 #include "vesk/tokens/tct_error.h"
@@ -39,17 +38,6 @@ TEST(GrantWhitespace, MatchesExactlyTheWhiteSpaceProperty) {
     ASSERT_NE(first_grant_with_whitespace(grants), nullptr);
     EXPECT_EQ(*first_grant_with_whitespace(grants), "write all");
     EXPECT_EQ(first_grant_with_whitespace({"read", ""}), nullptr);
-}
-
-TEST(DebugText, QuotesAndEscapesLikeAListLiteral) {
-    EXPECT_EQ(debug_list(std::vector<std::string>{"read", "write"}), R"(["read", "write"])");
-    EXPECT_EQ(debug_list(std::vector<std::string>{}), "[]");
-    EXPECT_EQ(debug_quote(std::string("a\"b\\c\0d\te\rf\n", 12)), R"("a\"b\\c\0d\te\rf\n")");
-    EXPECT_EQ(debug_quote("\x01\x7f"), R"("\u{1}\u{7f}")");
-    EXPECT_EQ(debug_quote("x\u200by\u00a0z"), R"("x\u{200b}y\u{a0}z")");
-    EXPECT_EQ(debug_quote("caf\u00e9 \u65e5"), "\"caf\u00e9 \u65e5\"");
-    EXPECT_EQ(debug_quote("e\u0301"), R"("e\u{301}")");
-    EXPECT_EQ(debug_quote("'/"), R"("'/")");
 }
 
 TEST(TctErrorText, EveryVariantHasItsText) {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "vesk/core/debug_text.h"
+#include "vesk/core/json_write.h"
 #include "vesk/core/saturating.h"
 #include "vesk/crypto/jws.h"
 #include "vesk/crypto/keys.h"
@@ -10,6 +10,19 @@
 #include "vesk/tokens/precheck.h"
 
 namespace vesk {
+namespace {
+
+// ["a", "b"]: each grant quoted and escaped as error messages show texts.
+std::string grant_list(const std::vector<std::string>& grants) {
+    std::string out = "[";
+    for (const auto& grant : grants) {
+        if (out.size() > 1) out += ", ";
+        out += json::debug_quote(grant);
+    }
+    return out + "]";
+}
+
+}  // namespace
 
 bool RevokedJtiSet::is_revoked(const Uuid& jti) const {
     return !revoked_.empty() && revoked_.contains(jti.to_string());
@@ -106,7 +119,7 @@ std::expected<VerifiedIdentity, TctCheckFailure> verify_tct_for_agent(
     if (std::ranges::find(claims.grants, required_grant) == claims.grants.end()) {
         return std::unexpected(TctCheckFailure{
             TctCheckFailure::Kind::Failed, "TCT does not grant '" + std::string(required_grant) +
-                                               "'; grants: " + debug_list(claims.grants)});
+                                               "'; grants: " + grant_list(claims.grants)});
     }
     return VerifiedIdentity{
         {claims.iss.as_str(), std::move(claims.grants), claims.jti.to_string(), claims.exp},
