@@ -182,7 +182,7 @@ def failing_tokens():
          ALICE.jws(rfc8785.dumps(claims_for(ALICE, BOB)), header=b'{"alg":"ES256","typ":"vesk-tct+jwt"}'),
          "JWS alg header does not match the signer AID's algorithm: expected EdDSA for this AID, got ES256"),
         ("extra-header-member", ALICE.jws(rfc8785.dumps(claims_for(ALICE, BOB)), header=wrong_header),
-         "compact JWS malformed: protected header: unknown field `kid`, expected `alg` or `typ` at line 1 column 43"),
+         "compact JWS malformed: protected header: unknown field `kid`, expected `alg` or `typ` at line 1 column 41"),
         ("old-version", ALICE.tct(BOB, ver="vesk/0.1"), "TCT version is not supported"),
         ("empty-grants", ALICE.tct(BOB, grants=[]), "TCT grants must be non-empty"),
         ("cnf-of-another-key", ALICE.tct(BOB, cnf={"jkt": ALICE.jkt}), "TCT cnf.jkt does not match the subject key"),
@@ -472,9 +472,9 @@ def test_renewal_refusals():
             ALICE.agent.process_renewal_request(request, far, 60)
         return str(raised.value).removeprefix("renewal request rejected: ")
 
-    envelope = json.dumps({"tct": token, "grant_voucher": None})
-    assert rejected(BOB.agent.build_renewal_request(envelope)) == (
-        "compact JWS malformed: expected exactly three non-empty segments")
+    for voucher in (None, token):
+        envelope = json.dumps({"tct": token, "grant_voucher": voucher})
+        assert rejected(BOB.agent.build_renewal_request(envelope)).startswith("compact JWS malformed: ")
     assert rejected(BOB.agent.build_renewal_request(CAROL_P256.tct(BOB))) == (
         "JWS alg header does not match the signer AID's algorithm: expected EdDSA for this AID, got ES256")
     assert rejected(BOB.agent.build_renewal_request(Party(9).tct(BOB))) == "signature verification failed"
