@@ -1,13 +1,11 @@
 #include "vesk/tokens/grants.h"
 
-#include <unicode/utf8.h>
-
-#include <cstdint>
+#include "vesk/core/utf8.h"
 
 namespace vesk {
 namespace {
 
-bool is_white_space(std::int32_t c) {
+bool is_white_space(char32_t c) {
     return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
            (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
            c == 0x205F || c == 0x3000;
@@ -16,13 +14,8 @@ bool is_white_space(std::int32_t c) {
 }  // namespace
 
 bool has_unicode_whitespace(std::string_view text) {
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-    const auto length = static_cast<std::int32_t>(text.size());
-    std::int32_t i = 0;
-    while (i < length) {
-        UChar32 c;
-        U8_NEXT(bytes, i, length, c);
-        if (is_white_space(c)) return true;
+    for (std::size_t i = 0; i < text.size();) {
+        if (is_white_space(next_code_point(text, i))) return true;
     }
     return false;
 }
