@@ -228,7 +228,7 @@ TEST_F(OidcVerify, ClaimRules) {
         return block(token(issuer.sign, h, text));
     };
     const std::string prefix = "identity verification failed: ";
-    // Later members win over nothing here: each case rewrites one claim in place.
+    // Each case rewrites one claim in place.
     const std::pair<IdentityDescriptor, std::string> cases[] = {
         {with(R"(,"extra":{"deep":[1,2]})"), "passed"},
         {replaced(R"("aud":")" + own_aid + R"(")", R"("aud":[")" + own_aid + R"("])"), "passed"},
@@ -240,6 +240,13 @@ TEST_F(OidcVerify, ClaimRules) {
         {replaced(R"("iat":1700000000)", R"("iat":1700000300)"), "passed"},
         {replaced(R"("iat":1700000000)", R"("iat":1699999699)"), prefix + "iat outside tolerance"},
         {replaced(R"("iat":1700000000)", R"("iat":1700000301)"), prefix + "iat outside tolerance"},
+        // Far-off times are refused without overflowing the difference.
+        {replaced(R"("iat":1700000000)", R"("iat":-9223372036854775808)"),
+         prefix + "iat outside tolerance"},
+        {replaced(R"("iat":1700000000)", R"("iat":9223372036854775807)"),
+         prefix + "iat outside tolerance"},
+        {replaced(R"("exp":1700000600)", R"("exp":-9223372036854775808)"),
+         prefix + "jwt exp in the past"},
         {replaced(R"("nonce":"AAECAwQFBgcICQoLDA0ODw")", R"("nonce":null)"),
          prefix + "missing nonce claim"},
         {replaced(R"("nonce":"AAECAwQFBgcICQoLDA0ODw")", R"("nonce":"aaecawqfbgcicqolda0odw")"),
