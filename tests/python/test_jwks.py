@@ -142,11 +142,3 @@ def test_argument_and_entry_errors():
     with pytest.raises(ValueError):
         JwksProvider({"https://ok.example/": [okp_jwk()], "https://bad.example/": ["x"]})
 
-
-def test_dict_subclasses_are_jwks():
-    class Jwk(dict):
-        pass
-
-    provider = JwksProvider()
-    provider.upsert("https://a.example/", [Jwk(okp_jwk())])
-    assert provider.issuers() == ["https://a.example/"]

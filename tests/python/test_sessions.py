@@ -93,10 +93,3 @@ def test_session_classes_surface():
     assert vesk.__all__.index("InitiatorSession") == 1
     assert vesk.__all__.index("ResponderSession") == 2
 
-
-def test_sessions_outlive_their_agent_and_provider():
-    agent = built_agent()
-    provider = JwksProvider({"https://idp.example/": []})
-    session = agent.new_responder(provider)
-    del agent, provider
-    assert type(session) is ResponderSession
