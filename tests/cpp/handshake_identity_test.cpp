@@ -272,13 +272,6 @@ TEST_F(PeerIdentity, ChecksInOrder) {
          identity + "identity.subject != manifest.identity_hint.subject"},
         {"type", envelope, other_type, kNow,
          identity + "identity.type does not match manifest.identity_hint.type"},
-        {"proof", envelope,
-         [&] {
-             auto b = block();
-             b.proof = "x";
-             return b;
-         }(),
-         kNow, identity + "proof malformed"},
     };
     for (const Case& c : cases) {
         auto result = verify(c.envelope, peer.manifest, c.block, c.now);

@@ -70,10 +70,6 @@ TEST(HandshakeMessages, CommitReaderRules) {
          "`pop_nonce_echo`, `extensions`"},
         {"not an object", R"("text")",
          "invalid type: string \"text\", expected struct MutualCommitPayload"},
-        {"empty array", R"([])",
-         "invalid length 0, expected struct MutualCommitPayload with 5 elements"},
-        {"number as tct", R"({"tct":1,"pop_signature":"s","pop_nonce_echo":"n"})",
-         "invalid type: integer `1`, expected a string"},
     };
     for (const ReadCase& c : cases) {
         auto read = json::from_value<MutualCommitPayload>(parsed(c.commit_payload));
@@ -97,10 +93,6 @@ TEST(HandshakeMessages, IdentityTypeReading) {
         {R"({"type":{"oidc":null},"subject":"s","proof":"p"})", ""},
         {R"({"type":"x509","subject":"s","proof":"p"})",
          "unknown variant `x509`, expected `oidc` or `pinned_key`"},
-        {R"({"type":"oidc","subject":"s"})", "missing field `proof`"},
-        {R"(["oidc","https://i/","s","p",null,{}])", ""},
-        {R"(["oidc","https://i/","s"])",
-         "invalid length 3, expected struct IdentityDescriptor with 6 elements"},
     };
     for (const auto& [text, error] : cases) {
         auto read = json::from_value<IdentityDescriptor>(parsed(text));

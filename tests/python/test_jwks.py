@@ -44,14 +44,6 @@ def test_surface():
     assert JwksProvider.upsert.__text_signature__ == "($self, issuer, keys)"
     assert JwksProvider.remove.__text_signature__ == "($self, issuer)"
     assert JwksProvider.issuers.__text_signature__ == "($self)"
-    assert JwksProvider.__doc__.startswith(
-        "In-memory OIDC JWKS provider — issuer URL → list of JWK dicts.\n\n"
-        "The Python caller fetches the JWKS (the SDK has no HTTP client) and\n"
-    )
-    with pytest.raises(TypeError):
-
-        class Sub(JwksProvider):
-            pass
 
 
 @pytest.mark.parametrize("keys", [None, {}])
@@ -85,23 +77,13 @@ def test_constructor_keys_that_normalise_alike_leave_one_entry():
     assert provider.issuers() == ["https://a.example/"]
 
 
-X31 = b64u(bytes(31))
-
-
+# The JWK rules themselves are the reader's; here: index, wrapping and an untouched store.
 @pytest.mark.parametrize(
     "jwk, detail",
     [
         ({"kty": "oct", "k": "AA"}, "unsupported JWK: kty=oct"),
-        ({"kty": "OKP", "crv": "X25519", "x": X31}, "unsupported JWK: OKP crv=X25519"),
-        ({"kty": "EC", "x": X31, "y": X31}, "unsupported JWK: EC crv="),
-        ({"kty": "OKP", "crv": "Ed25519", "x": X31}, "malformed JWK: OKP x must decode to 32 bytes, got 31"),
-        ({"kty": "OKP", "crv": "Ed25519", "x": "AAAA="}, "malformed JWK: x: base64url padding is forbidden in VESK"),
-        ({"kty": "EC", "crv": "P-256", "x": b64u(bytes(32))}, "malformed JWK: jwk missing y"),
-        ({"kty": "EC", "crv": "P-256", "x": b64u(bytes(32)), "y": X31}, "malformed JWK: EC y must decode to 32 bytes, got 31"),
-        ({"kty": "RSA", "n": "AQAB"}, "malformed JWK: jwk missing e"),
-        ({"kty": "RSA", "n": 5, "e": "AQAB"}, "malformed JWK: jwk missing n"),
-        ({"crv": "Ed25519"}, "malformed JWK: jwk missing kty"),
-        ({"kty": 1}, "malformed JWK: jwk missing kty"),
+        ({"kty": "OKP", "crv": "Ed25519", "x": "AAAA="},
+         "malformed JWK: x: base64url padding is forbidden in VESK"),
     ],
 )
 def test_bad_jwk_reports_index_and_keeps_the_previous_list(jwk, detail):
@@ -110,8 +92,6 @@ def test_bad_jwk_reports_index_and_keeps_the_previous_list(jwk, detail):
         provider.upsert("https://a.example/", [okp_jwk(), jwk])
     assert str(raised.value) == "JWK at index 1 invalid: " + detail
     assert provider.issuers() == ["https://a.example/"]
-    with pytest.raises(ValueError, match=r"^JWK at index 0 invalid: "):
-        JwksProvider({"https://b.example/": [jwk]})
 
 
 def test_argument_and_entry_errors():
@@ -126,8 +106,6 @@ def test_argument_and_entry_errors():
          "JwksProvider['https://a/'] must be a list"),
         (lambda: provider.upsert("https://a/", ({},)), TypeError,
          "'tuple' object is not an instance of 'list'"),
-        (lambda: JwksProvider([]), TypeError, "'list' object is not an instance of 'dict'"),
-        (lambda: provider.remove(None), TypeError, "'None' is not an instance of 'str'"),
         (lambda: provider.upsert("https://a/", [{"kty": "OKP", "x": object()}]), TypeError,
          "Object of type object is not JSON serializable"),
         (lambda: provider.upsert("https://a/", [{"kty": "OKP", "x": math.nan}]), RuntimeError,
