@@ -4,7 +4,6 @@
 //   json::to_json(envelope)                        compact, members in declaration order
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <expected>
 #include <optional>
@@ -31,7 +30,7 @@ struct RevocationEntry {
 
 struct RevocationList {
     std::string version;
-    Aid issuer = Aid::from_ed25519(std::array<std::uint8_t, 32>{});  // kept as received
+    Aid issuer;                     // kept as received
     std::int64_t published_at = 0;  // for the consumer's freshness policy; never checked here
     std::int64_t expires_at = 0;    // last second at which the snapshot is valid
     std::vector<RevocationEntry> entries;  // in received order, duplicates kept

@@ -4,7 +4,6 @@
 //   json::to_json(envelope)                       compact, members in declaration order
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <expected>
 #include <optional>
@@ -24,14 +23,14 @@ namespace vesk::session_bundle {
 inline constexpr std::string_view kBundleVersion = "vesk/0.2";
 
 struct ParticipantEntry {
-    Aid aid = Aid::from_ed25519(std::array<std::uint8_t, 32>{});  // kept as received
+    Aid aid;          // kept as received
     std::string tct;  // compact JWS, not examined when read
 };
 
 struct SessionTrustBundle {
     std::string version;
     Uuid session_id;
-    Aid coordinator = Aid::from_ed25519(std::array<std::uint8_t, 32>{});
+    Aid coordinator;
     std::int64_t issued_at = 0;
     std::int64_t expires_at = 0;                 // the smallest `exp` among the participant TCTs
     std::vector<ParticipantEntry> participants;  // order is signed and reported
