@@ -4,68 +4,23 @@ Snapshots are cross-checked independently: the signed bytes are rebuilt with `rf
 signatures checked (or made) with `cryptography` from the same seed as the agent.
 """
 
-import base64
 import hashlib
 import json
 import time
-import uuid
 
 import pytest
 import rfc8785
-from cryptography.hazmat.primitives import hashes, serialization
-from cryptography.hazmat.primitives.asymmetric import ec, ed25519
-from cryptography.hazmat.primitives.asymmetric.utils import (
-    decode_dss_signature,
-    encode_dss_signature,
-)
 
 import vesk
+from signers import Signer, b64u
 
 JTI = "0b6f0e6c-3c2a-4d7e-9b1a-5f0c2d3e4f50"
 NOW = 1_800_000_000
 
 
-def b64u(data: bytes) -> str:
-    return base64.urlsafe_b64encode(data).rstrip(b"=").decode()
-
-
-def b64u_decode(text: str) -> bytes:
-    return base64.urlsafe_b64decode(text + "=" * (-len(text) % 4))
-
-
-class Signer:
-    """An agent and the same key held by `cryptography`."""
-
-    def __init__(self, seed_byte: int, suite: str):
-        seed = bytes([seed_byte]) * 32
-        self.agent = vesk.VeskAgent.from_seed(seed, suite)
-        self.suite = suite
-        if suite == "ed25519":
-            self.private = ed25519.Ed25519PrivateKey.from_private_bytes(seed)
-        else:
-            self.private = ec.derive_private_key(int.from_bytes(seed, "big"), ec.SECP256R1())
-
-    def sign_digest(self, digest: bytes) -> str:
-        if self.suite == "ed25519":
-            return b64u(self.private.sign(digest))
-        r, s = decode_dss_signature(self.private.sign(digest, ec.ECDSA(hashes.SHA256())))
-        return "p256." + b64u(r.to_bytes(32, "big") + s.to_bytes(32, "big"))
-
-    def check_digest(self, digest: bytes, text: str) -> None:
-        public = self.private.public_key()
-        if self.suite == "ed25519":
-            public.verify(b64u_decode(text), digest)
-        else:
-            assert text.startswith("p256.")
-            raw = b64u_decode(text[len("p256."):])
-            r, s = int.from_bytes(raw[:32], "big"), int.from_bytes(raw[32:], "big")
-            der = encode_dss_signature(r, s)
-            public.verify(der, digest, ec.ECDSA(hashes.SHA256()))
-
-    def envelope(self, body: dict) -> str:
-        """A snapshot signed here, independently of the module."""
-        signature = self.sign_digest(hashlib.sha256(rfc8785.dumps(body)).digest())
-        return json.dumps({"revocation_list": body, "signature": signature})
+def signed_envelope(signer: Signer, body: dict) -> str:
+    """A snapshot signed here, independently of the module."""
+    return json.dumps({"revocation_list": body, "signature": signer.sign_body(body)})
 
 
 ED = Signer(1, "ed25519")
@@ -132,7 +87,7 @@ def test_signed_snapshot_round_trips_and_cross_checks(signer):
 @SUITES
 def test_independently_signed_snapshot_verifies(signer):
     extensions = {"b": [1, {"y": 2, "x": None}], "a": "é/"}
-    envelope = signer.envelope(body(signer.agent.aid, entries=[], extensions=extensions))
+    envelope = signed_envelope(signer, body(signer.agent.aid, entries=[], extensions=extensions))
     assert vesk.verify_revocation_list(envelope, signer.agent.aid, NOW) is None
 
 
@@ -207,13 +162,13 @@ def test_entry_argument_kinds():
 def test_verification_failures_carry_codes_in_check_order(signer):
     aid = signer.agent.aid
     other = OTHER.agent.aid
-    good = signer.envelope(body(aid))
+    good = signed_envelope(signer, body(aid))
     parsed = json.loads(good)
     tampered = dict(parsed, revocation_list=dict(parsed["revocation_list"], published_at=NOW))
     cases = [
-        (signer.envelope(body(aid, version="vesk/0.2\x00")), aid, NOW + 10**6, "version_unknown",
-         "TCT version is not supported"),
-        (signer.envelope(body(aid, version="vesk/0.")), aid, NOW, "version_unknown",
+        (signed_envelope(signer, body(aid, version="vesk/0.2\x00")), aid, NOW + 10**6,
+         "version_unknown", "TCT version is not supported"),
+        (signed_envelope(signer, body(aid, version="vesk/0.")), aid, NOW, "version_unknown",
          "TCT version is not supported"),
         (good, aid, NOW + 61, "expired", "TCT has expired or is not yet valid"),
         (json.dumps(dict(parsed, signature="bad")), aid, NOW + 61, "expired",
@@ -223,7 +178,8 @@ def test_verification_failures_carry_codes_in_check_order(signer):
         (json.dumps(dict(parsed, signature="bad=")), aid, NOW, "signature_invalid",
          "TCT signature is invalid"),
         (json.dumps(tampered), aid, NOW, "signature_invalid", "TCT signature is invalid"),
-        (OTHER.envelope(body(aid)), aid, NOW, "signature_invalid", "TCT signature is invalid"),
+        (signed_envelope(OTHER, body(aid)), aid, NOW, "signature_invalid",
+         "TCT signature is invalid"),
     ]
     for envelope, issuer, now, code, text in cases:
         error = failure(envelope, issuer, now)
@@ -235,14 +191,14 @@ def test_verification_failures_carry_codes_in_check_order(signer):
 def test_issuer_forms_and_keys():
     short = ED.agent.aid
     long = "aid:pubkey:ed25519:" + short[len("aid:pubkey:"):]
-    envelope = ED.envelope(body(long))
+    envelope = signed_envelope(ED, body(long))
     assert vesk.verify_revocation_list(envelope, long, NOW) is None
     assert failure(envelope, short).code == "issuer_mismatch"
-    short_envelope = ED.envelope(body(short))
+    short_envelope = signed_envelope(ED, body(short))
     assert vesk.revocation_signing_bytes(envelope) != vesk.revocation_signing_bytes(short_envelope)
 
     not_a_point = "aid:pubkey:" + b64u(bytes([2]) + bytes(31))
-    error = failure(ED.envelope(body(not_a_point)), not_a_point)
+    error = failure(signed_envelope(ED, body(not_a_point)), not_a_point)
     assert error.code == "malformed"
     assert str(error).startswith(
         "revocation snapshot verification failed: "
@@ -274,7 +230,7 @@ def test_unreadable_envelopes(text, fragment):
 
 def test_expected_issuer_must_be_an_aid():
     with pytest.raises(ValueError) as raised:
-        vesk.verify_revocation_list(ED.envelope(body(ED.agent.aid)), "aid:nope")
+        vesk.verify_revocation_list(signed_envelope(ED, body(ED.agent.aid)), "aid:nope")
     assert type(raised.value) is ValueError
     assert str(raised.value).startswith("invalid expected_issuer_aid: ")
 
