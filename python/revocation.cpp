@@ -47,10 +47,10 @@ using revocation::RevocationList;
 using revocation::RevocationListEnvelope;
 
 // The value under `key`, or null when absent; a failing lookup leaves its exception set.
-PyObject* dict_item(PyObject* dict, const char* key) {
+frame::Ref dict_item(PyObject* dict, const char* key) {
     frame::Ref name = frame::Ref::steal(PyUnicode_FromString(key));
-    if (!name) return nullptr;
-    return PyDict_GetItemWithError(dict, name.get());
+    if (!name) return {};
+    return frame::Ref::borrow(PyDict_GetItemWithError(dict, name.get()));
 }
 
 // The text of a `str`, or nothing (with no exception left pending).
@@ -66,12 +66,12 @@ frame::Result<RevocationEntry> read_entry(PyObject* item, std::size_t index, std
     if (!PyDict_Check(item)) {
         return std::unexpected(Error::value(at + "] must be a dict with at least a 'jti' key"));
     }
-    PyObject* jti = dict_item(item, "jti");
+    frame::Ref jti = dict_item(item, "jti");
     if (!jti) {
         if (PyErr_Occurred()) return std::unexpected(Error::python(frame::take_exception()));
         return std::unexpected(Error::value(at + "].jti is required"));
     }
-    std::optional<std::string> jti_text = text_of(jti);
+    std::optional<std::string> jti_text = text_of(jti.get());
     if (!jti_text) return std::unexpected(Error::value(at + "].jti must be a string"));
     auto uuid = Uuid::parse(*jti_text);
     if (!uuid) {
@@ -80,12 +80,12 @@ frame::Result<RevocationEntry> read_entry(PyObject* item, std::size_t index, std
     }
     RevocationEntry entry{*uuid, now, std::nullopt};
 
-    PyObject* revoked_at = dict_item(item, "revoked_at");
+    frame::Ref revoked_at = dict_item(item, "revoked_at");
     if (!revoked_at && PyErr_Occurred()) {
         return std::unexpected(Error::python(frame::take_exception()));
     }
-    if (revoked_at && revoked_at != Py_None) {
-        auto seconds = frame::Arg<std::int64_t>::convert(revoked_at);
+    if (revoked_at && revoked_at.get() != Py_None) {
+        auto seconds = frame::Arg<std::int64_t>::convert(revoked_at.get());
         if (!seconds) {
             frame::take_exception();
             return std::unexpected(Error::value(at + "].revoked_at must be an int (unix seconds)"));
@@ -93,10 +93,10 @@ frame::Result<RevocationEntry> read_entry(PyObject* item, std::size_t index, std
         entry.revoked_at = *seconds;
     }
 
-    PyObject* reason = dict_item(item, "reason");
+    frame::Ref reason = dict_item(item, "reason");
     if (!reason && PyErr_Occurred()) return std::unexpected(Error::python(frame::take_exception()));
-    if (reason && reason != Py_None) {
-        entry.reason = text_of(reason);
+    if (reason && reason.get() != Py_None) {
+        entry.reason = text_of(reason.get());
         if (!entry.reason) return std::unexpected(Error::value(at + "].reason must be a string"));
     }
     return entry;
