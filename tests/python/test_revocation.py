@@ -16,29 +16,21 @@ from signers import Signer, b64u
 
 JTI = "0b6f0e6c-3c2a-4d7e-9b1a-5f0c2d3e4f50"
 NOW = 1_800_000_000
-
-
-def signed_envelope(signer: Signer, body: dict) -> str:
-    """A snapshot signed here, independently of the module."""
-    return json.dumps({"revocation_list": body, "signature": signer.sign_body(body)})
-
-
-ED = Signer(1, "ed25519")
-P256 = Signer(2, "p256")
-OTHER = Signer(3, "ed25519")
+ED, P256, OTHER = Signer(1), Signer(2, "p256"), Signer(3)
 SUITES = pytest.mark.parametrize("signer", [ED, P256], ids=["ed25519", "p256"])
 
 
-def body(issuer: str, **overrides) -> dict:
-    b = {
+def signed_envelope(signer: Signer, **overrides) -> str:
+    """A snapshot signed here, independently of the module."""
+    body = {
         "version": "vesk/0.2",
-        "issuer": issuer,
+        "issuer": signer.aid,
         "published_at": NOW - 60,
         "expires_at": NOW + 60,
         "entries": [{"jti": JTI, "revoked_at": NOW - 100, "reason": "key lost"}],
     }
-    b.update(overrides)
-    return b
+    body.update(overrides)
+    return json.dumps({"revocation_list": body, "signature": signer.sign_body(body)})
 
 
 def failure(envelope: str, issuer: str, now: int = NOW):
@@ -48,7 +40,7 @@ def failure(envelope: str, issuer: str, now: int = NOW):
 
 
 @SUITES
-def test_signed_snapshot_round_trips_and_cross_checks(signer):
+def test_signed_snapshots_round_trip_and_cross_check(signer):
     entries = [
         {"jti": JTI.upper(), "revoked_at": 5, "reason": ""},
         {"jti": "{" + JTI + "}", "ignored": object()},
@@ -56,55 +48,45 @@ def test_signed_snapshot_round_trips_and_cross_checks(signer):
     ]
     before = int(time.time())
     envelope = signer.agent.sign_revocation_list(entries, 120)
-    after = int(time.time())
-    assert " " not in envelope
     parsed = json.loads(envelope)
-    assert list(parsed) == ["revocation_list", "signature"]
     snapshot = parsed["revocation_list"]
-    assert list(snapshot) == ["version", "issuer", "published_at", "expires_at", "entries"]
-    assert snapshot["version"] == "vesk/0.2"
-    assert snapshot["issuer"] == signer.agent.aid
     published = snapshot["published_at"]
-    assert before <= published <= after
-    assert snapshot["expires_at"] == published + 120
-    assert snapshot["entries"] == [
-        {"jti": JTI, "revoked_at": 5, "reason": ""},
-        {"jti": JTI, "revoked_at": published},
-        {"jti": JTI, "revoked_at": published},
-    ]
-
+    assert before <= published <= int(time.time())
+    assert envelope == json.dumps(parsed, separators=(",", ":"))
+    assert snapshot == {
+        "version": "vesk/0.2",
+        "issuer": signer.aid,
+        "published_at": published,
+        "expires_at": published + 120,
+        "entries": [
+            {"jti": JTI, "revoked_at": 5, "reason": ""},
+            {"jti": JTI, "revoked_at": published},
+            {"jti": JTI, "revoked_at": published},
+        ],
+    }
     signed = vesk.revocation_signing_bytes(envelope)
     assert signed == rfc8785.dumps(snapshot)
     signer.check_digest(hashlib.sha256(signed).digest(), parsed["signature"])
-    assert vesk.verify_revocation_list(envelope, signer.agent.aid) is None
-    # Other whitespace and member order still verify: the verifier recomputes the bytes.
-    reversed_body = dict(reversed(list(snapshot.items())))
-    reordered = json.dumps({"signature": parsed["signature"], "revocation_list": reversed_body},
-                           indent=2)
-    assert vesk.verify_revocation_list(reordered, signer.agent.aid, published) is None
-
-
-@SUITES
-def test_independently_signed_snapshot_verifies(signer):
+    assert vesk.verify_revocation_list(envelope, signer.aid, published + 120) is None
+    # Layout and member order do not matter: the verifier recomputes the bytes.
+    reordered = dict(reversed(snapshot.items()))
+    vesk.verify_revocation_list(
+        json.dumps({"signature": parsed["signature"], "revocation_list": reordered}, indent=2),
+        signer.aid)
+    # And snapshots signed elsewhere verify too.
     extensions = {"b": [1, {"y": 2, "x": None}], "a": "é/"}
-    envelope = signed_envelope(signer, body(signer.agent.aid, entries=[], extensions=extensions))
-    assert vesk.verify_revocation_list(envelope, signer.agent.aid, NOW) is None
+    vesk.verify_revocation_list(signed_envelope(signer, entries=[], extensions=extensions),
+                                signer.aid, NOW)
 
 
-def test_defaults_and_unusual_lifetimes():
-    envelope = json.loads(ED.agent.sign_revocation_list([]))["revocation_list"]
-    assert envelope["entries"] == []
-    assert envelope["expires_at"] - envelope["published_at"] == 3600
-    for expires_in, verifies in [(0, True), (-1, False)]:
-        text = ED.agent.sign_revocation_list([], expires_in_secs=expires_in)
-        snapshot = json.loads(text)["revocation_list"]
-        assert snapshot["expires_at"] == snapshot["published_at"] + expires_in
-        now = snapshot["published_at"]
-        if verifies:
-            vesk.verify_revocation_list(text, ED.agent.aid, now)
-        else:
-            assert failure(text, ED.agent.aid, now).code == "expired"
-    # A lifetime past the end of time saturates instead of wrapping round.
+def test_lifetimes():
+    for expires_in, lifetime in [(None, 3600), (0, 0), (-1, -1)]:
+        snapshot = json.loads(ED.agent.sign_revocation_list([], expires_in))["revocation_list"]
+        assert snapshot["expires_at"] - snapshot["published_at"] == lifetime
+    text = ED.agent.sign_revocation_list([], -1)
+    published = json.loads(text)["revocation_list"]["published_at"]
+    assert failure(text, ED.aid, published).code == "expired"
+    # A lifetime past the end of time stops at the largest time instead of wrapping round.
     far = json.loads(ED.agent.sign_revocation_list([], 2**63 - 1))["revocation_list"]
     assert far["expires_at"] == 2**63 - 1
 
@@ -125,13 +107,10 @@ class RaisingKey:
         ("not a dict", "entries[1] must be a dict with at least a 'jti' key"),
         ({"revoked_at": 1}, "entries[1].jti is required"),
         ({"jti": None}, "entries[1].jti must be a string"),
-        ({"jti": 7}, "entries[1].jti must be a string"),
         ({"jti": "nope"}, "entries[1].jti is not a valid UUID: "),
         ({"jti": JTI, "revoked_at": "1"}, "entries[1].revoked_at must be an int (unix seconds)"),
         ({"jti": JTI, "revoked_at": 2**63}, "entries[1].revoked_at must be an int (unix seconds)"),
-        ({"jti": JTI, "revoked_at": 1.0}, "entries[1].revoked_at must be an int (unix seconds)"),
         ({"jti": JTI, "reason": b"x"}, "entries[1].reason must be a string"),
-        # Checked in order: a bad jti is reported before a bad revoked_at.
         ({"jti": 1, "revoked_at": "x", "reason": 1}, "entries[1].jti must be a string"),
     ],
 )
@@ -141,12 +120,11 @@ def test_malformed_entries_name_their_position(entry, message):
     assert str(raised.value).startswith(message)
 
 
-def test_entry_argument_kinds():
+def test_entries_must_be_a_list_of_dicts():
     with pytest.raises(KeyError, match="comparison failed"):
         ED.agent.sign_revocation_list([{RaisingKey(): 1}])
-    for not_a_list in [({"jti": JTI},), {"jti": JTI}, None]:
-        with pytest.raises(TypeError):
-            ED.agent.sign_revocation_list(not_a_list)
+    with pytest.raises(TypeError):
+        ED.agent.sign_revocation_list(({"jti": JTI},))
 
     class Entries(list):
         pass
@@ -154,56 +132,43 @@ def test_entry_argument_kinds():
     class Entry(dict):
         pass
 
-    text = ED.agent.sign_revocation_list(Entries([Entry(jti=JTI)]), expires_in_secs=None)
-    assert json.loads(text)["revocation_list"]["entries"][0]["jti"] == JTI
+    assert json.loads(ED.agent.sign_revocation_list(Entries([Entry(jti=JTI)])))
 
 
 @SUITES
 def test_verification_failures_carry_codes_in_check_order(signer):
-    aid = signer.agent.aid
-    other = OTHER.agent.aid
-    good = signed_envelope(signer, body(aid))
+    good = signed_envelope(signer)
     parsed = json.loads(good)
-    tampered = dict(parsed, revocation_list=dict(parsed["revocation_list"], published_at=NOW))
+
+    def changed(signature=None, **members):
+        return json.dumps({"revocation_list": dict(parsed["revocation_list"], **members),
+                           "signature": signature or parsed["signature"]})
+
+    long_form = "aid:pubkey:ed25519:" + ED.aid[len("aid:pubkey:"):]
+    not_a_point = "aid:pubkey:" + b64u(bytes([2]) + bytes(31))
     cases = [
-        (signed_envelope(signer, body(aid, version="vesk/0.2\x00")), aid, NOW + 10**6,
+        (signed_envelope(signer, version="vesk/0.2\x00"), signer.aid, NOW + 10**6,
          "version_unknown", "TCT version is not supported"),
-        (signed_envelope(signer, body(aid, version="vesk/0.")), aid, NOW, "version_unknown",
-         "TCT version is not supported"),
-        (good, aid, NOW + 61, "expired", "TCT has expired or is not yet valid"),
-        (json.dumps(dict(parsed, signature="bad")), aid, NOW + 61, "expired",
-         "TCT has expired or is not yet valid"),
-        (json.dumps(dict(parsed, signature="bad")), other, NOW, "issuer_mismatch",
+        (good, signer.aid, NOW + 61, "expired", "TCT has expired or is not yet valid"),
+        (changed("bad"), signer.aid, NOW + 61, "expired", "TCT has expired or is not yet valid"),
+        (changed("bad"), OTHER.aid, NOW, "issuer_mismatch",
          "TCT issuer does not match the verifying key"),
-        (json.dumps(dict(parsed, signature="bad=")), aid, NOW, "signature_invalid",
+        (signed_envelope(ED, issuer=long_form), ED.aid, NOW, "issuer_mismatch",
+         "TCT issuer does not match the verifying key"),
+        (changed("bad="), signer.aid, NOW, "signature_invalid", "TCT signature is invalid"),
+        (changed(published_at=NOW), signer.aid, NOW, "signature_invalid",
          "TCT signature is invalid"),
-        (json.dumps(tampered), aid, NOW, "signature_invalid", "TCT signature is invalid"),
-        (signed_envelope(OTHER, body(aid)), aid, NOW, "signature_invalid",
+        (signed_envelope(OTHER, issuer=signer.aid), signer.aid, NOW, "signature_invalid",
          "TCT signature is invalid"),
+        (signed_envelope(ED, issuer=not_a_point), not_a_point, NOW, "malformed",
+         "AID does not yield a valid Ed25519 public key: signature error"),
     ]
     for envelope, issuer, now, code, text in cases:
         error = failure(envelope, issuer, now)
         prefix = "revocation snapshot verification failed: "
         assert (error.code, str(error)) == (code, prefix + text)
-    assert vesk.verify_revocation_list(good, aid, NOW + 60) is None
-
-
-def test_issuer_forms_and_keys():
-    short = ED.agent.aid
-    long = "aid:pubkey:ed25519:" + short[len("aid:pubkey:"):]
-    envelope = signed_envelope(ED, body(long))
-    assert vesk.verify_revocation_list(envelope, long, NOW) is None
-    assert failure(envelope, short).code == "issuer_mismatch"
-    short_envelope = signed_envelope(ED, body(short))
-    assert vesk.revocation_signing_bytes(envelope) != vesk.revocation_signing_bytes(short_envelope)
-
-    not_a_point = "aid:pubkey:" + b64u(bytes([2]) + bytes(31))
-    error = failure(signed_envelope(ED, body(not_a_point)), not_a_point)
-    assert error.code == "malformed"
-    assert str(error).startswith(
-        "revocation snapshot verification failed: "
-        "AID does not yield a valid Ed25519 public key: "
-    )
+    assert vesk.verify_revocation_list(good, signer.aid, NOW + 60) is None
+    vesk.verify_revocation_list(signed_envelope(ED, issuer=long_form), long_form, NOW)
 
 
 @pytest.mark.parametrize(
@@ -211,61 +176,31 @@ def test_issuer_forms_and_keys():
     [
         ("not json", "expected ident"),
         ('{"signature":"s","x":1}', "unknown field `x`"),
-        ('{"signature":"s"}', "missing field `revocation_list`"),
         ('[{"version":"v","issuer":"x"}]', "AID"),
     ],
 )
 def test_unreadable_envelopes(text, fragment):
-    error = failure(text, ED.agent.aid)
+    error = failure(text, "not an aid either")
     assert error.code == "malformed"
     assert str(error).startswith("invalid revocation envelope JSON: ")
     assert fragment in str(error) and " at line " in str(error)
+    # A plain ValueError from revocation_signing_bytes.
     with pytest.raises(ValueError) as raised:
         vesk.revocation_signing_bytes(text)
-    assert type(raised.value) is ValueError
-    assert str(raised.value) == str(error)
-    # An unreadable envelope is reported before an unreadable expected issuer.
-    assert failure(text, "not an aid").code == "malformed"
+    assert type(raised.value) is ValueError and str(raised.value) == str(error)
 
 
 def test_expected_issuer_must_be_an_aid():
-    with pytest.raises(ValueError) as raised:
-        vesk.verify_revocation_list(signed_envelope(ED, body(ED.agent.aid)), "aid:nope")
+    with pytest.raises(ValueError, match="^invalid expected_issuer_aid: ") as raised:
+        vesk.verify_revocation_list(signed_envelope(ED), "aid:nope")
     assert type(raised.value) is ValueError
-    assert str(raised.value).startswith("invalid expected_issuer_aid: ")
 
 
-def test_signing_bytes_follow_the_canonical_rules():
-    envelope = json.dumps(
-        [
-            {
-                "version": "anything",
-                "issuer": ED.agent.aid,
-                "published_at": 1,
-                "expires_at": 2,
-                "entries": [[JTI.replace("-", "").upper(), 9007199254740993]],
-                "extensions": None,
-            },
-            "not checked",
-        ]
-    )
+def test_signing_bytes_cover_the_list_only_unchecked():
+    envelope = json.dumps([{"version": "anything", "issuer": ED.aid, "published_at": 1,
+                            "expires_at": 2, "entries": [[JTI.replace("-", ""), 2**53 + 1]]},
+                           "not checked"])
     assert vesk.revocation_signing_bytes(envelope) == (
         '{"entries":[{"jti":"%s","revoked_at":9007199254740992}],"expires_at":2,'
-        '"issuer":"%s","published_at":1,"version":"anything"}' % (JTI, ED.agent.aid)
+        '"issuer":"%s","published_at":1,"version":"anything"}' % (JTI, ED.aid)
     ).encode()
-
-
-def test_exception_class():
-    assert issubclass(vesk.RevocationVerificationError, RuntimeError)
-    assert vesk.RevocationVerificationError.__module__ == "vesk"
-    for code in ["signature_invalid", "issuer_mismatch", "version_unknown", "expired", "malformed"]:
-        assert code in vesk.RevocationVerificationError.__doc__
-    assert (
-        vesk.verify_revocation_list.__text_signature__
-        == "(envelope_json, expected_issuer_aid, now_unix_secs=None)"
-    )
-    assert vesk.revocation_signing_bytes.__text_signature__ == "(envelope_json)"
-    assert (
-        vesk.VeskAgent.sign_revocation_list.__text_signature__
-        == "($self, entries, expires_in_secs=None)"
-    )
