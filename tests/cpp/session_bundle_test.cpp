@@ -39,7 +39,7 @@ TEST(SessionBundleWire, SigningBytesAreCanonical) {
     EXPECT_NE(bytes(kSession, R"(,"extensions":{})").find(R"("extensions":{})"), std::string::npos);
 }
 
-TEST(SessionBundleWire, ReadingErrorsNameTheFault) {
+TEST(SessionBundleWire, ErrorsNameTheRecordAndItsMembers) {
     const std::string head = R"({"session_bundle":["v",")" + std::string(kSession) + R"(",")" +
                              ed25519_key(1)->aid().as_str() + R"(",)";
     const std::pair<std::string, std::string> cases[] = {
@@ -49,8 +49,6 @@ TEST(SessionBundleWire, ReadingErrorsNameTheFault) {
         {R"({"session_bundle":{"note":1}})",
          "unknown field `note`, expected one of `version`, `session_id`, `coordinator`, "
          "`issued_at`, `expires_at`, `participants`, `extensions`, `signature` at line 1 column "},
-        {head + R"(1.5]})", "invalid type: floating point `1.5`, expected i64 at line 1 column "},
-        {head + R"(1,2,[["did:x","t"]]]})", "AID does not start with 'aid:'"},
         {head + R"(1,2,[[")" + ed25519_key(1)->aid().as_str() + R"("]]]})",
          "invalid length 1, expected struct ParticipantEntry with 2 elements"},
     };

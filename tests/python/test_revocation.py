@@ -1,11 +1,8 @@
-"""Revocation snapshots: signing, verification with stable codes, and the signed bytes.
+"""Revocation snapshots: signing, verification codes and the signed bytes, cross-checked with
+`rfc8785` and `cryptography` from the agent's own seed."""
 
-Snapshots are cross-checked independently: the signed bytes are rebuilt with `rfc8785` and the
-signatures checked (or made) with `cryptography` from the same seed as the agent.
-"""
-
-import hashlib
 import json
+import re
 import time
 
 import pytest
@@ -17,19 +14,13 @@ from signers import Signer, b64u
 JTI = "0b6f0e6c-3c2a-4d7e-9b1a-5f0c2d3e4f50"
 NOW = 1_800_000_000
 ED, P256, OTHER = Signer(1), Signer(2, "p256"), Signer(3)
-SUITES = pytest.mark.parametrize("signer", [ED, P256], ids=["ed25519", "p256"])
 
 
 def signed_envelope(signer: Signer, **overrides) -> str:
     """A snapshot signed here, independently of the module."""
-    body = {
-        "version": "vesk/0.2",
-        "issuer": signer.aid,
-        "published_at": NOW - 60,
-        "expires_at": NOW + 60,
-        "entries": [{"jti": JTI, "revoked_at": NOW - 100, "reason": "key lost"}],
-    }
-    body.update(overrides)
+    body = {"version": "vesk/0.2", "issuer": signer.aid, "published_at": NOW - 60,
+            "expires_at": NOW + 60, "entries": [{"jti": JTI, "revoked_at": NOW - 100}],
+            **overrides}
     return json.dumps({"revocation_list": body, "signature": signer.sign_body(body)})
 
 
@@ -39,13 +30,10 @@ def failure(envelope: str, issuer: str, now: int = NOW):
     return raised.value
 
 
-@SUITES
-def test_signed_snapshots_round_trip_and_cross_check(signer):
-    entries = [
-        {"jti": JTI.upper(), "revoked_at": 5, "reason": ""},
-        {"jti": "{" + JTI + "}", "ignored": object()},
-        {"jti": "urn:uuid:" + JTI, "revoked_at": None, "reason": None},
-    ]
+@pytest.mark.parametrize("signer", [ED, P256], ids=["ed25519", "p256"])
+def test_round_trip_and_cross_check(signer):
+    entries = [{"jti": JTI.upper(), "revoked_at": 5, "reason": ""},
+               {"jti": "urn:uuid:" + JTI, "revoked_at": None, "reason": None, "other": 1}]
     before = int(time.time())
     envelope = signer.agent.sign_revocation_list(entries, 120)
     parsed = json.loads(envelope)
@@ -53,42 +41,26 @@ def test_signed_snapshots_round_trip_and_cross_check(signer):
     published = snapshot["published_at"]
     assert before <= published <= int(time.time())
     assert envelope == json.dumps(parsed, separators=(",", ":"))
-    assert snapshot == {
-        "version": "vesk/0.2",
-        "issuer": signer.aid,
-        "published_at": published,
-        "expires_at": published + 120,
-        "entries": [
-            {"jti": JTI, "revoked_at": 5, "reason": ""},
-            {"jti": JTI, "revoked_at": published},
-            {"jti": JTI, "revoked_at": published},
-        ],
-    }
-    signed = vesk.revocation_signing_bytes(envelope)
-    assert signed == rfc8785.dumps(snapshot)
-    signer.check_digest(hashlib.sha256(signed).digest(), parsed["signature"])
-    assert vesk.verify_revocation_list(envelope, signer.aid, published + 120) is None
-    # Layout and member order do not matter: the verifier recomputes the bytes.
-    reordered = dict(reversed(snapshot.items()))
-    vesk.verify_revocation_list(
-        json.dumps({"signature": parsed["signature"], "revocation_list": reordered}, indent=2),
-        signer.aid)
-    # And snapshots signed elsewhere verify too.
+    assert snapshot == {"version": "vesk/0.2", "issuer": signer.aid, "published_at": published,
+                        "expires_at": published + 120,
+                        "entries": [{"jti": JTI, "revoked_at": 5, "reason": ""},
+                                    {"jti": JTI, "revoked_at": published}]}
+    assert vesk.revocation_signing_bytes(envelope) == rfc8785.dumps(snapshot)
+    signer.check_body(snapshot, parsed["signature"])
+    # Layout and member order do not matter: the verifier recomputes the signed bytes.
+    relaid = {"signature": parsed["signature"], "revocation_list": dict(reversed(snapshot.items()))}
+    assert vesk.verify_revocation_list(json.dumps(relaid, indent=1), signer.aid) is None
     extensions = {"b": [1, {"y": 2, "x": None}], "a": "é/"}
-    vesk.verify_revocation_list(signed_envelope(signer, entries=[], extensions=extensions),
-                                signer.aid, NOW)
+    vesk.verify_revocation_list(signed_envelope(signer, extensions=extensions), signer.aid, NOW)
 
 
 def test_lifetimes():
-    for expires_in, lifetime in [(None, 3600), (0, 0), (-1, -1)]:
+    for expires_in, lifetime in [(None, 3600), (-1, -1), (2**63 - 1, None)]:
         snapshot = json.loads(ED.agent.sign_revocation_list([], expires_in))["revocation_list"]
-        assert snapshot["expires_at"] - snapshot["published_at"] == lifetime
-    text = ED.agent.sign_revocation_list([], -1)
-    published = json.loads(text)["revocation_list"]["published_at"]
-    assert failure(text, ED.aid, published).code == "expired"
-    # A lifetime past the end of time stops at the largest time instead of wrapping round.
-    far = json.loads(ED.agent.sign_revocation_list([], 2**63 - 1))["revocation_list"]
-    assert far["expires_at"] == 2**63 - 1
+        if lifetime is None:  # past the end of time: the largest time, not a wrap-around
+            assert snapshot["expires_at"] == 2**63 - 1
+        else:
+            assert snapshot["expires_at"] - snapshot["published_at"] == lifetime
 
 
 class RaisingKey:
@@ -101,48 +73,35 @@ class RaisingKey:
         raise KeyError("comparison failed")
 
 
-@pytest.mark.parametrize(
-    "entry,message",
-    [
-        ("not a dict", "entries[1] must be a dict with at least a 'jti' key"),
-        ({"revoked_at": 1}, "entries[1].jti is required"),
-        ({"jti": None}, "entries[1].jti must be a string"),
-        ({"jti": "nope"}, "entries[1].jti is not a valid UUID: "),
-        ({"jti": JTI, "revoked_at": "1"}, "entries[1].revoked_at must be an int (unix seconds)"),
-        ({"jti": JTI, "revoked_at": 2**63}, "entries[1].revoked_at must be an int (unix seconds)"),
-        ({"jti": JTI, "reason": b"x"}, "entries[1].reason must be a string"),
-        ({"jti": 1, "revoked_at": "x", "reason": 1}, "entries[1].jti must be a string"),
-    ],
-)
-def test_malformed_entries_name_their_position(entry, message):
-    with pytest.raises(ValueError) as raised:
+@pytest.mark.parametrize("entry,message", [
+    ("not a dict", "entries[1] must be a dict with at least a 'jti' key"),
+    ({"revoked_at": 1}, "entries[1].jti is required"),
+    ({"jti": None}, "entries[1].jti must be a string"),
+    ({"jti": "nope"}, "entries[1].jti is not a valid UUID: "),
+    ({"jti": JTI, "revoked_at": 2**63}, "entries[1].revoked_at must be an int (unix seconds)"),
+    ({"jti": JTI, "reason": b"x"}, "entries[1].reason must be a string"),
+    ({"jti": 1, "revoked_at": "x"}, "entries[1].jti must be a string"),
+])
+def test_malformed_entries(entry, message):
+    with pytest.raises(ValueError, match="^" + re.escape(message)):
         ED.agent.sign_revocation_list([{"jti": JTI}, entry])
-    assert str(raised.value).startswith(message)
 
 
-def test_entries_must_be_a_list_of_dicts():
+def test_entry_containers():
     with pytest.raises(KeyError, match="comparison failed"):
         ED.agent.sign_revocation_list([{RaisingKey(): 1}])
     with pytest.raises(TypeError):
         ED.agent.sign_revocation_list(({"jti": JTI},))
 
-    class Entries(list):
-        pass
 
-    class Entry(dict):
-        pass
-
-    assert json.loads(ED.agent.sign_revocation_list(Entries([Entry(jti=JTI)])))
-
-
-@SUITES
-def test_verification_failures_carry_codes_in_check_order(signer):
+@pytest.mark.parametrize("signer", [ED, P256], ids=["ed25519", "p256"])
+def test_failures_carry_codes_in_check_order(signer):
     good = signed_envelope(signer)
     parsed = json.loads(good)
 
-    def changed(signature=None, **members):
-        return json.dumps({"revocation_list": dict(parsed["revocation_list"], **members),
-                           "signature": signature or parsed["signature"]})
+    def changed(signature, **members):
+        body = dict(parsed["revocation_list"], **members)
+        return json.dumps({"revocation_list": body, "signature": signature or parsed["signature"]})
 
     long_form = "aid:pubkey:ed25519:" + ED.aid[len("aid:pubkey:"):]
     not_a_point = "aid:pubkey:" + b64u(bytes([2]) + bytes(31))
@@ -156,9 +115,7 @@ def test_verification_failures_carry_codes_in_check_order(signer):
         (signed_envelope(ED, issuer=long_form), ED.aid, NOW, "issuer_mismatch",
          "TCT issuer does not match the verifying key"),
         (changed("bad="), signer.aid, NOW, "signature_invalid", "TCT signature is invalid"),
-        (changed(published_at=NOW), signer.aid, NOW, "signature_invalid",
-         "TCT signature is invalid"),
-        (signed_envelope(OTHER, issuer=signer.aid), signer.aid, NOW, "signature_invalid",
+        (changed(None, published_at=NOW), signer.aid, NOW, "signature_invalid",
          "TCT signature is invalid"),
         (signed_envelope(ED, issuer=not_a_point), not_a_point, NOW, "malformed",
          "AID does not yield a valid Ed25519 public key: signature error"),
@@ -171,36 +128,16 @@ def test_verification_failures_carry_codes_in_check_order(signer):
     vesk.verify_revocation_list(signed_envelope(ED, issuer=long_form), long_form, NOW)
 
 
-@pytest.mark.parametrize(
-    "text,fragment",
-    [
-        ("not json", "expected ident"),
-        ('{"signature":"s","x":1}', "unknown field `x`"),
-        ('[{"version":"v","issuer":"x"}]', "AID"),
-    ],
-)
-def test_unreadable_envelopes(text, fragment):
-    error = failure(text, "not an aid either")
+@pytest.mark.parametrize("text", ["not json", '{"signature":"s","x":1}', '[{"issuer":"x"}]'])
+def test_unreadable_envelopes(text):
+    # Reported before an unreadable expected issuer, with code "malformed"...
+    error = failure(text, "not an aid")
     assert error.code == "malformed"
-    assert str(error).startswith("invalid revocation envelope JSON: ")
-    assert fragment in str(error) and " at line " in str(error)
-    # A plain ValueError from revocation_signing_bytes.
+    assert str(error).startswith("invalid revocation envelope JSON: ") and " at line " in str(error)
+    # ...but as a plain ValueError by revocation_signing_bytes.
     with pytest.raises(ValueError) as raised:
         vesk.revocation_signing_bytes(text)
     assert type(raised.value) is ValueError and str(raised.value) == str(error)
-
-
-def test_expected_issuer_must_be_an_aid():
     with pytest.raises(ValueError, match="^invalid expected_issuer_aid: ") as raised:
         vesk.verify_revocation_list(signed_envelope(ED), "aid:nope")
     assert type(raised.value) is ValueError
-
-
-def test_signing_bytes_cover_the_list_only_unchecked():
-    envelope = json.dumps([{"version": "anything", "issuer": ED.aid, "published_at": 1,
-                            "expires_at": 2, "entries": [[JTI.replace("-", ""), 2**53 + 1]]},
-                           "not checked"])
-    assert vesk.revocation_signing_bytes(envelope) == (
-        '{"entries":[{"jti":"%s","revoked_at":9007199254740992}],"expires_at":2,'
-        '"issuer":"%s","published_at":1,"version":"anything"}' % (JTI, ED.aid)
-    ).encode()
