@@ -8,9 +8,10 @@ namespace vesk::revocation {
 
 std::expected<std::string, TctError> signing_bytes(const RevocationList& list) {
     auto bytes = canonical_json(json::to_value(list));
-    if (!bytes)
+    if (!bytes) {
         return std::unexpected(
             TctError::of(TctError::Kind::Canonicalization, bytes.error().text()));
+    }
     return std::move(*bytes);
 }
 
@@ -25,8 +26,9 @@ std::expected<void, TctError> verify(const RevocationListEnvelope& envelope,
                                      const Aid& expected_issuer, std::int64_t now) {
     using Kind = TctError::Kind;
     const RevocationList& list = envelope.revocation_list;
-    if (list.version != kSnapshotVersion)
+    if (list.version != kSnapshotVersion) {
         return std::unexpected(TctError::of(Kind::VersionUnsupported));
+    }
     if (list.expires_at < now) return std::unexpected(TctError::of(Kind::Expired));
     // Two AID forms of one key are different issuers.
     if (list.issuer.as_str() != expected_issuer.as_str()) {

@@ -1,7 +1,6 @@
 #include "vesk/session_bundle/builder.h"
 
 #include <algorithm>
-#include <vector>
 
 #include "vesk/core/clock.h"
 #include "vesk/crypto/sha256.h"

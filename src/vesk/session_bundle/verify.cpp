@@ -56,8 +56,9 @@ bool has_participant(std::span<const ParticipantEntry> participants, const Aid& 
 
 std::expected<BundleVerdict, BundleError> verify(const SessionTrustBundle& bundle,
                                                  const BundleVerifyOptions& options) {
-    if (bundle.version != kBundleVersion)
+    if (bundle.version != kBundleVersion) {
         return std::unexpected(BundleError::of(Kind::VersionMismatch));
+    }
     if (bundle.expires_at < options.now) return std::unexpected(BundleError::of(Kind::Expired));
     if (bundle.participants.empty()) {
         return std::unexpected(BundleError::of(Kind::EmptyParticipants));
