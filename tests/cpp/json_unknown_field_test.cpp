@@ -32,6 +32,13 @@ TEST(ParseJsonValue, ChecksOnlyTheLeadingValue) {
     }
 }
 
+TEST(ParseJsonValueUnique, RefusesRepeatedNamesAtAnyDepth) {
+    EXPECT_EQ(parse_json_value_unique(R"({"a":1,"a":2})"), "duplicate field `a` at line 1 column 10");
+    EXPECT_EQ(parse_json_value_unique(R"({"x":[{"b":1, "b" :2}]})"),
+              "duplicate field `b` at line 1 column 18");
+    EXPECT_EQ(parse_json_value_unique(R"({"a":{"a":1}} tail)"), std::nullopt);
+}
+
 TEST(UnknownFieldName, ExtractsTheNameOfUnknownMemberErrorsOnly) {
     EXPECT_EQ(unknown_field_name({"unknown field `kid`, expected `alg` or `typ`", 1, 20}), "kid");
     EXPECT_EQ(unknown_field_name({"unknown field ``, expected `a`"}), "");

@@ -81,6 +81,8 @@ TEST(ParticipantClaims, DecodingFailuresInOrder) {
          "canonicalization failed: participant tct claims: EOF while parsing"},
         {token(RawClaims(claims).add("iss", json_str("x"))),
          "canonicalization failed: participant tct claims: duplicate field `iss`"},
+        {token(RawClaims(claims).add("ext", R"({"k":1,"k":2})")),
+         "canonicalization failed: participant tct claims: duplicate field `k`"},
         {token(RawClaims(missing_exp).add("extra", "1")), "unknown field: extra"},
         {token(missing_exp),
          "canonicalization failed: participant tct claims: missing field `exp`"},

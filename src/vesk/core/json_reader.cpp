@@ -345,18 +345,18 @@ Result<Value> TextReader::parse_number(bool positive) {
     return Value(d);
 }
 
-Result<void> TextReader::parse_array_body(Array& out) {
+Result<void> TextReader::parse_array_body(Array& out, bool reject_duplicates) {
     bool first = true;
     for (;;) {
         auto more = next_element(first);
         if (!more) return std::unexpected(more.error());
         if (!*more) return {};
         out.emplace_back();
-        if (auto r = parse_any(out.back()); !r) return r;
+        if (auto r = parse_any(out.back(), reject_duplicates); !r) return r;
     }
 }
 
-Result<void> TextReader::parse_object_body(Object& out) {
+Result<void> TextReader::parse_object_body(Object& out, bool reject_duplicates) {
     bool first = true;
     std::string key;
     std::unordered_map<std::string, std::size_t> index;
@@ -374,9 +374,10 @@ Result<void> TextReader::parse_object_body(Object& out) {
             auto it = index.find(key);
             if (it != index.end()) existing = &out[it->second].second;
         }
+        if (existing && reject_duplicates) return std::unexpected(duplicate_field(key));
         if (auto r = colon(); !r) return r;
         Value value;
-        if (auto r = parse_any(value); !r) return r;
+        if (auto r = parse_any(value, reject_duplicates); !r) return r;
         if (existing) {
             *existing = std::move(value);
         } else {
@@ -386,7 +387,7 @@ Result<void> TextReader::parse_object_body(Object& out) {
     }
 }
 
-Result<void> TextReader::parse_any(Value& out) {
+Result<void> TextReader::parse_any(Value& out, bool reject_duplicates) {
     auto c = peek_ws();
     if (!c) return std::unexpected(peek_error("EOF while parsing a value"));
     switch (*c) {
@@ -419,14 +420,14 @@ Result<void> TextReader::parse_any(Value& out) {
         }
         case '[': {
             Array a;
-            auto r = container('[', [&] { return parse_array_body(a); });
+            auto r = container('[', [&] { return parse_array_body(a, reject_duplicates); });
             if (!r) return r;
             out = std::move(a);
             return {};
         }
         case '{': {
             Object o;
-            auto r = container('{', [&] { return parse_object_body(o); });
+            auto r = container('{', [&] { return parse_object_body(o, reject_duplicates); });
             if (!r) return r;
             out = std::move(o);
             return {};
@@ -436,9 +437,9 @@ Result<void> TextReader::parse_any(Value& out) {
     }
 }
 
-Result<Value> TextReader::read_value() {
+Result<Value> TextReader::read_value(bool reject_duplicates) {
     Value v;
-    if (auto r = parse_any(v); !r) return std::unexpected(r.error());
+    if (auto r = parse_any(v, reject_duplicates); !r) return std::unexpected(r.error());
     return v;
 }
 

@@ -6,11 +6,23 @@
 
 namespace vesk {
 
-std::optional<std::string> parse_json_value(std::string_view bytes) {
+namespace {
+
+std::optional<std::string> check_leading_value(std::string_view bytes, bool reject_duplicates) {
     json::TextReader reader(bytes);
-    auto value = reader.read_value();
+    auto value = reader.read_value(reject_duplicates);
     if (!value) return value.error().text();
     return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> parse_json_value(std::string_view bytes) {
+    return check_leading_value(bytes, /*reject_duplicates=*/false);
+}
+
+std::optional<std::string> parse_json_value_unique(std::string_view bytes) {
+    return check_leading_value(bytes, /*reject_duplicates=*/true);
 }
 
 std::optional<std::string> unknown_field_name(const json::Error& error) {

@@ -22,6 +22,10 @@ inline std::optional<std::string> parse_json_value(std::span<const std::uint8_t>
         std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
+// The same check, also refusing an object that names a member twice at any depth
+// ("duplicate field `x`" with its position).
+std::optional<std::string> parse_json_value_unique(std::string_view bytes);
+
 // The member name of an "unknown field `x`, ..." error, else nothing.
 std::optional<std::string> unknown_field_name(const json::Error& error);
 

@@ -37,7 +37,7 @@ std::expected<TctClaims, BundleError> decode_participant_claims(std::string_view
             BundleError::canonicalization("participant tct: " + payload.error().text()));
     }
     const std::string_view text = as_text(*payload);
-    if (auto malformed = parse_json_value(text)) {
+    if (auto malformed = parse_json_value_unique(text)) {
         return std::unexpected(
             BundleError::canonicalization("participant tct claims: " + *malformed));
     }
