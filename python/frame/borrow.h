@@ -11,7 +11,7 @@
 namespace vesk::frame {
 
 class BorrowCounter {
-public:
+  public:
     static constexpr std::uintptr_t exclusive = ~std::uintptr_t{0};
 
     bool try_shared() {
@@ -33,40 +33,55 @@ public:
 
     bool is_exclusive() const { return count_.load(std::memory_order_relaxed) == exclusive; }
 
-private:
+  private:
     std::atomic<std::uintptr_t> count_{0};
 };
 
 // Holds a shared borrow until destroyed.
 class SharedBorrow {
-public:
+  public:
     // Returns nothing (and sets RuntimeError "Already mutably borrowed") on conflict.
     static std::optional<SharedBorrow> take(BorrowCounter& counter);
-    SharedBorrow(SharedBorrow&& other) noexcept : counter_(std::exchange(other.counter_, nullptr)) {}
-    SharedBorrow& operator=(SharedBorrow&&) = delete;
-    ~SharedBorrow() {
+    SharedBorrow(SharedBorrow&& other) noexcept
+        : counter_(std::exchange(other.counter_, nullptr)) {}
+    SharedBorrow& operator=(SharedBorrow&& other) noexcept {
+        if (this != &other) {
+            release();
+            counter_ = std::exchange(other.counter_, nullptr);
+        }
+        return *this;
+    }
+    ~SharedBorrow() { release(); }
+
+  private:
+    explicit SharedBorrow(BorrowCounter& counter) : counter_(&counter) {}
+    void release() {
         if (counter_) counter_->release_shared();
     }
-
-private:
-    explicit SharedBorrow(BorrowCounter& counter) : counter_(&counter) {}
     BorrowCounter* counter_;
 };
 
 // Holds the exclusive borrow until destroyed.
 class ExclusiveBorrow {
-public:
+  public:
     // Returns nothing (and sets RuntimeError "Already borrowed") on conflict.
     static std::optional<ExclusiveBorrow> take(BorrowCounter& counter);
     ExclusiveBorrow(ExclusiveBorrow&& other) noexcept
         : counter_(std::exchange(other.counter_, nullptr)) {}
-    ExclusiveBorrow& operator=(ExclusiveBorrow&&) = delete;
-    ~ExclusiveBorrow() {
+    ExclusiveBorrow& operator=(ExclusiveBorrow&& other) noexcept {
+        if (this != &other) {
+            release();
+            counter_ = std::exchange(other.counter_, nullptr);
+        }
+        return *this;
+    }
+    ~ExclusiveBorrow() { release(); }
+
+  private:
+    explicit ExclusiveBorrow(BorrowCounter& counter) : counter_(&counter) {}
+    void release() {
         if (counter_) counter_->release_exclusive();
     }
-
-private:
-    explicit ExclusiveBorrow(BorrowCounter& counter) : counter_(&counter) {}
     BorrowCounter* counter_;
 };
 

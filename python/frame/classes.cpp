@@ -20,8 +20,7 @@ PyObject* refuse_construction(PyTypeObject* type, PyObject*, PyObject*) {
         [&]() -> PyObject* {
             PyObject* object = reinterpret_cast<PyObject*>(type);
             Ref text = text_to_python("cannot create '" + attribute_text(object, "__module__") +
-                                      "." + attribute_text(object, "__qualname__") +
-                                      "' instances");
+                                      "." + attribute_text(object, "__qualname__") + "' instances");
             if (text) PyErr_SetObject(PyExc_TypeError, text.get());
             return nullptr;
         },
@@ -38,9 +37,8 @@ void finish_signature(Signature& signature, const std::string& owner, const std:
 }
 }  // namespace detail
 
-ClassSpec make_class(std::string name, std::string description, int basic_size,
-                     destructor dealloc, std::optional<Constructor> constructor,
-                     std::vector<Member> members) {
+ClassSpec make_class(std::string name, std::string description, int basic_size, destructor dealloc,
+                     std::optional<Constructor> constructor, std::vector<Member> members) {
     for (Member& member : members) {
         if (member.kind == Member::Kind::Property) continue;
         detail::finish_signature(*member.signature, name, member.name,
@@ -55,9 +53,8 @@ ClassSpec make_class(std::string name, std::string description, int basic_size,
                      std::move(members));
 }
 
-ClassSpec::ClassSpec(std::string name, std::string description, int basic_size,
-                     destructor dealloc, std::optional<Constructor> constructor,
-                     std::vector<Member> members)
+ClassSpec::ClassSpec(std::string name, std::string description, int basic_size, destructor dealloc,
+                     std::optional<Constructor> constructor, std::vector<Member> members)
     : name_(std::move(name)),
       type_name_("builtins." + name_),
       doc_(std::move(description)),
@@ -73,15 +70,14 @@ ClassSpec::ClassSpec(std::string name, std::string description, int basic_size,
                                         member.doc.c_str(), nullptr});
                 break;
             case Member::Kind::Method:
-                method_defs_.push_back({member.name.c_str(),
-                                        reinterpret_cast<PyCFunction>(member.function),
-                                        METH_VARARGS | METH_KEYWORDS,
-                                        member.signature->doc.c_str()});
+                method_defs_.push_back(
+                    {member.name.c_str(), reinterpret_cast<PyCFunction>(member.function),
+                     METH_VARARGS | METH_KEYWORDS, member.signature->doc.c_str()});
                 break;
             case Member::Kind::NoArgsMethod:
                 method_defs_.push_back({member.name.c_str(),
-                                        reinterpret_cast<PyCFunction>(member.function),
-                                        METH_NOARGS, member.signature->doc.c_str()});
+                                        reinterpret_cast<PyCFunction>(member.function), METH_NOARGS,
+                                        member.signature->doc.c_str()});
                 break;
             case Member::Kind::StaticMethod:
                 method_defs_.push_back(
@@ -102,8 +98,8 @@ PyTypeObject* ClassSpec::type() const {
 
     PyType_Slot slots[] = {
         {Py_tp_doc, const_cast<char*>(doc_.c_str())},
-        {Py_tp_new, reinterpret_cast<void*>(constructor_ ? constructor_->function
-                                                         : &refuse_construction)},
+        {Py_tp_new,
+         reinterpret_cast<void*>(constructor_ ? constructor_->function : &refuse_construction)},
         {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_)},
         {Py_tp_methods, const_cast<PyMethodDef*>(method_defs_.data())},
         {Py_tp_getset, const_cast<PyGetSetDef*>(getset_defs_.data())},

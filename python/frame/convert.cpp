@@ -4,8 +4,8 @@ namespace vesk::frame {
 namespace {
 
 std::string type_name(PyObject* object) {
-    Ref name = Ref::steal(PyObject_GetAttrString(
-        reinterpret_cast<PyObject*>(Py_TYPE(object)), "__qualname__"));
+    Ref name = Ref::steal(
+        PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__qualname__"));
     const char* utf8 = name ? PyUnicode_AsUTF8AndSize(name.get(), nullptr) : nullptr;
     if (!utf8) {
         PyErr_Clear();
@@ -18,8 +18,8 @@ std::string type_name(PyObject* object) {
 std::string sequence_name() {
     Ref abc = Ref::steal(PyImport_ImportModule("collections.abc"));
     Ref sequence = abc ? Ref::steal(PyObject_GetAttrString(abc.get(), "Sequence")) : Ref{};
-    Ref name = sequence ? Ref::steal(PyObject_GetAttrString(sequence.get(), "__qualname__"))
-                        : Ref{};
+    Ref name =
+        sequence ? Ref::steal(PyObject_GetAttrString(sequence.get(), "__qualname__")) : Ref{};
     const char* utf8 = name ? PyUnicode_AsUTF8AndSize(name.get(), nullptr) : nullptr;
     if (!utf8) {
         PyErr_Clear();
@@ -31,9 +31,9 @@ std::string sequence_name() {
 }  // namespace
 
 void raise_not_instance(PyObject* object, std::string_view expected) {
-    std::string message = object == Py_None ? "'None' is not an instance of '"
-                                            : "'" + type_name(object) +
-                                                  "' object is not an instance of '";
+    std::string message = object == Py_None
+                              ? "'None' is not an instance of '"
+                              : "'" + type_name(object) + "' object is not an instance of '";
     message += std::string(expected) + "'";
     Ref text = text_to_python(message);
     if (text) PyErr_SetObject(PyExc_TypeError, text.get());
@@ -50,8 +50,7 @@ std::optional<std::string> Arg<std::string>::convert(PyObject* object) {
     return std::string(utf8, static_cast<std::size_t>(size));
 }
 
-std::optional<std::vector<std::uint8_t>> Arg<std::vector<std::uint8_t>>::convert(
-    PyObject* object) {
+std::optional<std::vector<std::uint8_t>> Arg<std::vector<std::uint8_t>>::convert(PyObject* object) {
     if (!PyBytes_Check(object)) {
         raise_not_instance(object, "bytes");
         return std::nullopt;
@@ -129,9 +128,15 @@ Ref to_python(const std::vector<std::uint8_t>& bytes) {
                                                 static_cast<Py_ssize_t>(bytes.size())));
 }
 
-Ref to_python(std::int64_t number) { return Ref::steal(PyLong_FromLongLong(number)); }
-Ref to_python(std::uint64_t number) { return Ref::steal(PyLong_FromUnsignedLongLong(number)); }
-Ref to_python(bool truth) { return Ref::steal(PyBool_FromLong(truth)); }
+Ref to_python(std::int64_t number) {
+    return Ref::steal(PyLong_FromLongLong(number));
+}
+Ref to_python(std::uint64_t number) {
+    return Ref::steal(PyLong_FromUnsignedLongLong(number));
+}
+Ref to_python(bool truth) {
+    return Ref::steal(PyBool_FromLong(truth));
+}
 
 Ref to_python(const std::pair<std::string, std::string>& pair) {
     Ref first = to_python(pair.first);

@@ -206,8 +206,12 @@ Ref to_python(std::uint64_t number);
 Ref to_python(bool truth);
 Ref to_python(const std::pair<std::string, std::string>& pair);
 Ref to_python(const std::vector<std::string>& texts);
-inline Ref to_python(Object object) { return std::move(object.object); }
-inline Ref to_python(Dict dict) { return std::move(dict.object); }
+inline Ref to_python(Object object) {
+    return std::move(object.object);
+}
+inline Ref to_python(Dict dict) {
+    return std::move(dict.object);
+}
 template <ModuleClass T>
 Ref to_python(T value) {
     return new_instance<T>(std::move(value));

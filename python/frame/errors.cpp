@@ -94,8 +94,8 @@ void Error::raise() const {
 }
 
 Ref text_to_python(std::string_view text) {
-    return Ref::steal(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()),
-                                           "replace"));
+    return Ref::steal(
+        PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
 }
 
 namespace {
@@ -105,9 +105,15 @@ void raise_text(PyObject* type, std::string_view message) {
 }
 }  // namespace
 
-void raise_value_error(std::string_view message) { raise_text(PyExc_ValueError, message); }
-void raise_runtime_error(std::string_view message) { raise_text(PyExc_RuntimeError, message); }
-void raise_panic(std::string_view message) { raise_text(panic_exception(), message); }
+void raise_value_error(std::string_view message) {
+    raise_text(PyExc_ValueError, message);
+}
+void raise_runtime_error(std::string_view message) {
+    raise_text(PyExc_RuntimeError, message);
+}
+void raise_panic(std::string_view message) {
+    raise_text(panic_exception(), message);
+}
 
 void raise_with_code(PyObject* type, std::string_view message, std::string_view code) {
     Ref text = text_to_python(message);

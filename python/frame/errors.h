@@ -13,7 +13,7 @@ namespace vesk::frame {
 
 // The Python exception an operation's error value becomes.
 class Error {
-public:
+  public:
     enum class Kind { Value, Runtime, ManifestVerification, RevocationVerification, Python };
 
     static Error value(std::string message) { return Error(Kind::Value, std::move(message)); }
@@ -34,7 +34,7 @@ public:
     // Sets the Python error indicator.
     void raise() const;
 
-private:
+  private:
     Error(Kind kind, std::string message, std::string code = {})
         : kind_(kind), message_(std::move(message)), code_(std::move(code)) {}
     Kind kind_;

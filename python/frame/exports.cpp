@@ -14,6 +14,8 @@ Export::Export(std::string name, MakeExport make) {
     if (!registry().emplace(name, std::move(make)).second) fault("export declared twice: " + name);
 }
 
-const std::map<std::string, MakeExport>& exports() { return registry(); }
+const std::map<std::string, MakeExport>& exports() {
+    return registry();
+}
 
 }  // namespace vesk::frame

@@ -15,7 +15,7 @@ namespace vesk::frame {
 using MakeExport = std::function<Ref(PyObject* module)>;
 
 class Export {
-public:
+  public:
     Export(std::string name, MakeExport make);
 };
 

@@ -32,7 +32,7 @@ struct Constructor {
 // A class of the module: its type object is created from this description on first use and
 // kept for the life of the process.
 class ClassSpec {
-public:
+  public:
     ClassSpec(std::string name, std::string description, int basic_size, destructor dealloc,
               std::optional<Constructor> constructor, std::vector<Member> members);
     ClassSpec(const ClassSpec&) = delete;
@@ -42,7 +42,7 @@ public:
     // The class object (borrowed), or null with an exception set if it cannot be created.
     PyTypeObject* type() const;
 
-private:
+  private:
     std::string name_;
     std::string type_name_;  // "builtins." + name; the type object points into it
     std::string doc_;
@@ -64,7 +64,9 @@ concept ModuleClass = requires {
 };
 
 template <class T>
-constexpr bool is_frozen = requires { requires T::frozen; };
+constexpr bool is_frozen = requires {
+    requires T::frozen;
+};
 
 struct NoCounter {};
 

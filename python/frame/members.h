@@ -30,6 +30,12 @@ namespace vesk::frame {
 
 namespace detail {
 
+// Method tables store every trampoline under the one C function type they name.
+template <class Trampoline>
+PyCFunction as_cfunction(Trampoline trampoline) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(trampoline));
+}
+
 template <class F>
 struct Function;
 template <class R, class... A>
@@ -238,8 +244,7 @@ PyObject* call_function(PyObject*, PyObject* args, PyObject* kwargs) {
 }
 template <auto F>
 PyObject* call_noargs_function(PyObject*, PyObject*) {
-    return guarded([&] { return invoke<F, false>(nullptr, nullptr, nullptr).release(); },
-                   nullptr);
+    return guarded([&] { return invoke<F, false>(nullptr, nullptr, nullptr).release(); }, nullptr);
 }
 template <auto F>
 PyObject* call_constructor(PyTypeObject*, PyObject* args, PyObject* kwargs) {
@@ -283,10 +288,12 @@ Member method(const char* name, std::initializer_list<Param> params, std::string
     Signature* signature = detail::declare<F>(params, std::move(description));
     detail::declare_types<F, true>(*signature);
     const bool noargs = signature->params.empty();
-    return {noargs ? Member::Kind::NoArgsMethod : Member::Kind::Method, name,
+    return {noargs ? Member::Kind::NoArgsMethod : Member::Kind::Method,
+            name,
             noargs ? reinterpret_cast<void*>(&detail::call_noargs_method<F>)
                    : reinterpret_cast<void*>(&detail::call_method<F>),
-            signature, {}};
+            signature,
+            {}};
 }
 
 // A static method: `R f(args...)`.
@@ -295,10 +302,12 @@ Member static_method(const char* name, std::initializer_list<Param> params,
                      std::string description) {
     Signature* signature = detail::declare<F>(params, std::move(description));
     detail::declare_types<F, false>(*signature);
-    return {Member::Kind::StaticMethod, name,
+    return {Member::Kind::StaticMethod,
+            name,
             signature->params.empty() ? reinterpret_cast<void*>(&detail::call_noargs_function<F>)
                                       : reinterpret_cast<void*>(&detail::call_function<F>),
-            signature, {}};
+            signature,
+            {}};
 }
 
 // A read-only property: `R f(const T& self)`; a new Python value on every read.
@@ -319,9 +328,8 @@ Constructor constructor(std::initializer_list<Param> params) {
 }
 
 // Builds a class declaration; the description follows the constructor's text signature.
-ClassSpec make_class(std::string name, std::string description, int basic_size,
-                     destructor dealloc, std::optional<Constructor> constructor,
-                     std::vector<Member> members);
+ClassSpec make_class(std::string name, std::string description, int basic_size, destructor dealloc,
+                     std::optional<Constructor> constructor, std::vector<Member> members);
 
 template <ModuleClass T>
 ClassSpec define_class(const char* name, std::string description, std::vector<Member> members) {
@@ -351,9 +359,8 @@ Export export_function(const char* name, std::initializer_list<Param> params,
     detail::declare_types<F, false>(*signature);
     detail::finish_signature(*signature, {}, name, false);
     definition = {name,
-                  signature->params.empty()
-                      ? reinterpret_cast<PyCFunction>(&detail::call_noargs_function<F>)
-                      : reinterpret_cast<PyCFunction>(&detail::call_function<F>),
+                  signature->params.empty() ? detail::as_cfunction(&detail::call_noargs_function<F>)
+                                            : detail::as_cfunction(&detail::call_function<F>),
                   signature->params.empty() ? METH_NOARGS : METH_VARARGS | METH_KEYWORDS,
                   signature->doc.c_str()};
     return Export(name, [](PyObject* module) {

@@ -8,7 +8,7 @@
 namespace vesk::frame {
 
 class Ref {
-public:
+  public:
     Ref() = default;
     // Takes over a new reference (may be null after a failed call).
     static Ref steal(PyObject* object) { return Ref(object); }
@@ -31,7 +31,7 @@ public:
     // Hands the reference to the caller (for returning to the interpreter).
     PyObject* release() { return std::exchange(object_, nullptr); }
 
-private:
+  private:
     explicit Ref(PyObject* object) : object_(object) {}
     PyObject* object_ = nullptr;
 };

@@ -57,10 +57,10 @@ bool Signature::extract(PyObject* args, PyObject* kwargs, std::vector<PyObject*>
     if (given > static_cast<Py_ssize_t>(params.size())) {
         std::size_t required_count = 0;
         for (std::size_t i = 0; i < params.size(); ++i) required_count += required(i);
-        std::string range = required_count == params.size()
-                                ? std::to_string(params.size())
-                                : "from " + std::to_string(required_count) + " to " +
-                                      std::to_string(params.size());
+        std::string range =
+            required_count == params.size()
+                ? std::to_string(params.size())
+                : "from " + std::to_string(required_count) + " to " + std::to_string(params.size());
         return type_error(display + " takes " + range + " positional arguments but " +
                           std::to_string(given) + (given == 1 ? " was" : " were") + " given");
     }
@@ -94,10 +94,9 @@ bool Signature::extract(PyObject* args, PyObject* kwargs, std::vector<PyObject*>
         if (!slots[i] && required(i)) missing.push_back(params[i].name);
     }
     if (!missing.empty()) {
-        return type_error(display + " missing " + std::to_string(missing.size()) +
-                          " required positional " +
-                          (missing.size() == 1 ? "argument: " : "arguments: ") +
-                          quoted_list(missing));
+        return type_error(
+            display + " missing " + std::to_string(missing.size()) + " required positional " +
+            (missing.size() == 1 ? "argument: " : "arguments: ") + quoted_list(missing));
     }
     return true;
 }
@@ -110,8 +109,8 @@ void note_parameter(std::string_view name) {
     PyErr_NormalizeException(&type, &value, &traceback);
     if (value && PyObject_HasAttrString(value, "add_note")) {
         Ref note = text_to_python("while processing '" + std::string(name) + "'");
-        Ref done = note ? Ref::steal(PyObject_CallMethod(value, "add_note", "O", note.get()))
-                        : Ref{};
+        Ref done =
+            note ? Ref::steal(PyObject_CallMethod(value, "add_note", "O", note.get())) : Ref{};
         if (!done) PyErr_Clear();
     }
     PyErr_Restore(type, value, traceback);

@@ -28,14 +28,12 @@ struct Param {
 };
 
 struct Signature {
-    std::string display;           // "VeskAgent.from_seed()" or "compute_aid_jkt()"
-    std::vector<Param> params;     // in declaration order
+    std::string display;            // "VeskAgent.from_seed()" or "compute_aid_jkt()"
+    std::vector<Param> params;      // in declaration order
     std::vector<bool> none_absent;  // from the C++ parameter types: None means absent
     std::string doc;
 
-    bool required(std::size_t index) const {
-        return !none_absent[index] && !params[index].fixed;
-    }
+    bool required(std::size_t index) const { return !none_absent[index] && !params[index].fixed; }
     // "name(a, b=None, c=\"x\")", with "$self, " first for methods.
     std::string text(std::string_view name, bool with_self) const;
     // Places the call's arguments into one slot per parameter (borrowed, null when not given).
