@@ -87,6 +87,7 @@ void Error::raise() const {
         case Kind::RevocationVerification:
             return raise_with_code(revocation_verification_error(), message_, code_);
         case Kind::Python:
+            if (!exception_) fault("an error names a Python exception but holds none");
             PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception_.get())),
                             exception_.get());
             return;
