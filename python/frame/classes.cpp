@@ -38,31 +38,38 @@ void finish_signature(Signature& signature, const std::string& owner, const std:
 }  // namespace detail
 
 ClassSpec make_class(std::string name, std::string description, int basic_size, destructor dealloc,
-                     std::optional<Constructor> constructor, std::vector<Member> members) {
-    for (Member& member : members) {
-        if (member.kind == Member::Kind::Property) continue;
-        detail::finish_signature(*member.signature, name, member.name,
-                                 member.kind != Member::Kind::StaticMethod);
-    }
+                     std::optional<Constructor> constructor, std::vector<Member> members,
+                     const std::vector<Member>& added) {
     if (constructor) {
         Signature& signature = *constructor->signature;
         signature.display = name + ".__new__()";
         description = signature.text(name, false) + "\n--\n\n" + description;
     }
     return ClassSpec(std::move(name), std::move(description), basic_size, dealloc, constructor,
-                     std::move(members));
+                     std::move(members), added);
 }
 
 ClassSpec::ClassSpec(std::string name, std::string description, int basic_size, destructor dealloc,
-                     std::optional<Constructor> constructor, std::vector<Member> members)
+                     std::optional<Constructor> constructor, std::vector<Member> members,
+                     const std::vector<Member>& added)
     : name_(std::move(name)),
       type_name_("builtins." + name_),
       doc_(std::move(description)),
       basic_size_(basic_size),
       dealloc_(dealloc),
       constructor_(constructor),
-      members_(std::move(members)) {
+      members_(std::move(members)),
+      added_(added) {}
+
+// Runs once, with the interpreter lock held and before the type object exists; the tables
+// point into members_, which does not change afterwards.
+void ClassSpec::build_tables() const {
+    members_.insert(members_.end(), added_.begin(), added_.end());
     for (const Member& member : members_) {
+        if (member.kind != Member::Kind::Property) {
+            detail::finish_signature(*member.signature, name_, member.name,
+                                     member.kind != Member::Kind::StaticMethod);
+        }
         switch (member.kind) {
             case Member::Kind::Property:
                 getset_defs_.push_back({member.name.c_str(),
@@ -95,7 +102,7 @@ ClassSpec::ClassSpec(std::string name, std::string description, int basic_size, 
 
 PyTypeObject* ClassSpec::type() const {
     if (type_) return type_;
-
+    if (method_defs_.empty()) build_tables();
     PyType_Slot slots[] = {
         {Py_tp_doc, const_cast<char*>(doc_.c_str())},
         {Py_tp_new,

@@ -33,8 +33,11 @@ struct Constructor {
 // kept for the life of the process.
 class ClassSpec {
   public:
+    // `added` collects members that other files declare for this class (see AddMembers);
+    // they join the class when its type object is created.
     ClassSpec(std::string name, std::string description, int basic_size, destructor dealloc,
-              std::optional<Constructor> constructor, std::vector<Member> members);
+              std::optional<Constructor> constructor, std::vector<Member> members,
+              const std::vector<Member>& added);
     ClassSpec(const ClassSpec&) = delete;
     ClassSpec& operator=(const ClassSpec&) = delete;
 
@@ -49,10 +52,13 @@ class ClassSpec {
     int basic_size_;
     destructor dealloc_;
     std::optional<Constructor> constructor_;
-    std::vector<Member> members_;
-    std::vector<PyMethodDef> method_defs_;
-    std::vector<PyGetSetDef> getset_defs_;
+    mutable std::vector<Member> members_;
+    const std::vector<Member>& added_;
+    mutable std::vector<PyMethodDef> method_defs_;
+    mutable std::vector<PyGetSetDef> getset_defs_;
     mutable PyTypeObject* type_ = nullptr;
+
+    void build_tables() const;
 };
 
 // A C++ value type exposed as a class of the module. Its `python_class()` returns the class

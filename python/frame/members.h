@@ -327,20 +327,37 @@ Constructor constructor(std::initializer_list<Param> params) {
     return {&detail::call_constructor<F>, signature};
 }
 
+// Members of T declared in other files than the class itself.
+template <ModuleClass T>
+std::vector<Member>& added_members() {
+    static std::vector<Member> members;
+    return members;
+}
+
+// Lets an area add members to a class declared elsewhere, at file scope:
+//   const frame::AddMembers<Agent> tct_methods{{frame::method<&verify_tct>(...)}};
+template <ModuleClass T>
+struct AddMembers {
+    AddMembers(std::vector<Member> members) {
+        for (Member& member : members) added_members<T>().push_back(std::move(member));
+    }
+};
+
 // Builds a class declaration; the description follows the constructor's text signature.
 ClassSpec make_class(std::string name, std::string description, int basic_size, destructor dealloc,
-                     std::optional<Constructor> constructor, std::vector<Member> members);
+                     std::optional<Constructor> constructor, std::vector<Member> members,
+                     const std::vector<Member>& added);
 
 template <ModuleClass T>
 ClassSpec define_class(const char* name, std::string description, std::vector<Member> members) {
     return make_class(name, std::move(description), sizeof(Instance<T>), &dealloc_instance<T>,
-                      std::nullopt, std::move(members));
+                      std::nullopt, std::move(members), added_members<T>());
 }
 template <ModuleClass T>
 ClassSpec define_class(const char* name, Constructor constructor, std::string description,
                        std::vector<Member> members) {
     return make_class(name, std::move(description), sizeof(Instance<T>), &dealloc_instance<T>,
-                      constructor, std::move(members));
+                      constructor, std::move(members), added_members<T>());
 }
 
 template <ModuleClass T>

@@ -124,6 +124,12 @@ Result<bool> fails_at_runtime() {
     return std::unexpected(Error::runtime("step out of order"));
 }
 
+// A member declared away from its class, as another area would.
+std::int64_t doubled(const Counter& self) {
+    return self.value * 2;
+}
+const AddMembers<Counter> added{{method<&doubled>("doubled", {}, "Twice the value.")}};
+
 const Export counter_export = export_class<Counter>();
 const Export record_export = export_class<Record>();
 const Export kinds_export = export_function<&kinds>(
@@ -316,6 +322,7 @@ TEST_F(Frame, classes_have_signatures_fixed_names_and_no_open_doors) {
             {"setattr(m.Counter(1), 'extra', 1)",
              "AttributeError: 'builtins.Counter' object has no attribute 'extra'"},
             {"(lambda c: c.add(2) is c and c.value)(m.Counter(1))", "3"},
+            {"m.Counter(4).doubled(), m.Counter.doubled.__text_signature__", "(8, '($self)')"},
             {"m.pair('a', 'b')", "('b', 'a')"},
         },
         eval);
