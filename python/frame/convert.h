@@ -28,10 +28,6 @@ struct Callable {
 struct Dict {
     Ref object;
 };
-// Any Python object, for results an area builds itself.
-struct Object {
-    Ref object;
-};
 // The result of a builder method that returns the object it was called on.
 struct SameObject {};
 
@@ -206,9 +202,6 @@ Ref to_python(std::uint64_t number);
 Ref to_python(bool truth);
 Ref to_python(const std::pair<std::string, std::string>& pair);
 Ref to_python(const std::vector<std::string>& texts);
-inline Ref to_python(Object object) {
-    return std::move(object.object);
-}
 inline Ref to_python(Dict dict) {
     return std::move(dict.object);
 }

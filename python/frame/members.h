@@ -120,16 +120,19 @@ struct Params {
     }
 };
 
+// The parameters of a function, and of a method after its `self`.
 template <class Tuple>
-struct ParamsOf;
+struct FunctionParams;
 template <class... A>
-struct ParamsOf<std::tuple<A...>> {
+struct FunctionParams<std::tuple<A...>> {
     using Type = Params<A...>;
 };
-template <class First, class... A>
-struct ParamsOf<std::tuple<First, A...>*> {  // drops the self parameter
+template <class Tuple>
+struct MethodParams;
+template <class Self_, class... A>
+struct MethodParams<std::tuple<Self_, A...>> {
     using Type = Params<A...>;
-    using Self = First;
+    using Self = Self_;
 };
 
 // The Python value of a result; `self` is returned for SameObject.
@@ -208,7 +211,7 @@ Ref invoke(PyObject* self, PyObject* args, PyObject* kwargs) {
     if (!signature.extract(args, kwargs, slots)) return {};
     std::optional<Out> result;
     if constexpr (WithSelf) {
-        using Split = ParamsOf<typename Fn::Params*>;
+        using Split = MethodParams<typename Fn::Params>;
         using T = typename SelfBorrow<typename Split::Self>::T;
         SelfBorrow<typename Split::Self> borrow;
         typename Split::Type::Held held;
@@ -219,7 +222,7 @@ Ref invoke(PyObject* self, PyObject* args, PyObject* kwargs) {
             });
         }));
     } else {
-        using P = typename ParamsOf<typename Fn::Params>::Type;
+        using P = typename FunctionParams<typename Fn::Params>::Type;
         typename P::Held held;
         if (!P::convert(signature, slots, held)) return {};
         result.emplace(run([&] {
@@ -269,9 +272,9 @@ template <auto F, bool WithSelf>
 void declare_types(Signature& signature) {
     using Fn = Function<decltype(F)>;
     if constexpr (WithSelf) {
-        ParamsOf<typename Fn::Params*>::Type::declare(signature);
+        MethodParams<typename Fn::Params>::Type::declare(signature);
     } else {
-        ParamsOf<typename Fn::Params>::Type::declare(signature);
+        FunctionParams<typename Fn::Params>::Type::declare(signature);
     }
 }
 
