@@ -111,6 +111,14 @@ std::pair<std::string, std::string> pair(std::string first, std::string second) 
 std::int64_t read_counter(const Counter& counter) {
     return counter.value;
 }
+std::string shapes(std::vector<Dict> entries, std::optional<Callable> callback,
+                   const Counter* counter) {
+    return std::to_string(entries.size()) + (callback ? "|callback" : "|none") +
+           (counter ? "|" + std::to_string(counter->value) : "|none");
+}
+Dict first_entry(std::vector<Dict> entries) {
+    return entries.at(0);
+}
 std::string fails_with_fault() {
     fault("invariant broken");
 }
@@ -136,6 +144,9 @@ const Export kinds_export = export_function<&kinds>(
     "kinds", {"text", "data", "count", "jtis", "when"}, "Echoes every argument kind.");
 const Export reverse_export = export_function<&reverse>("reverse", {"items"}, "Reverses.");
 const Export pair_export = export_function<&pair>("pair", {"first", "second"}, "Swaps.");
+const Export shapes_export = export_function<&shapes>("shapes", {"entries", "callback", "counter"},
+                                                      "Reports the shapes it was given.");
+const Export first_export = export_function<&first_entry>("first_entry", {"entries"}, "First.");
 const Export read_export = export_function<&read_counter>("read_counter", {"counter"}, "Reads.");
 const Export fault_export = export_function<&fails_with_fault>("fails_with_fault", {}, "Faults.");
 const Export alloc_export =
@@ -285,6 +296,19 @@ TEST_F(Frame, each_argument_kind_converts_or_fails_with_the_parameter_noted) {
              "TypeError: 'str' object is not an instance of 'Counter' | while processing "
              "'counter'"},
             {"m.read_counter(m.Counter(7))", "7"},
+            {"m.shapes([{}, {'a': 1}])", "'2|none|none'"},
+            {"m.shapes(({},), print, m.Counter(3))", "'1|callback|3'"},
+            {"m.shapes([], None, None)", "'0|none|none'"},
+            {"m.shapes([{}, []])",
+             "TypeError: 'list' object is not an instance of 'dict' | while processing "
+             "'entries'"},
+            {"m.shapes([], counter=1)",
+             "TypeError: 'int' object is not an instance of 'Counter' | while processing "
+             "'counter'"},
+            {"(lambda d: m.first_entry([d]) is d)({'k': 'v'})", "True"},
+            {"m.first_entry([])",
+             "PanicException: vector::_M_range_check: __n (which is 0) >= "
+             "this->size() (which is 0)"},
         },
         eval);
 }
