@@ -1,0 +1,75 @@
+// The claim set of a TCT and its confirmation member.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "vesk/core/aid.h"
+#include "vesk/core/canonical_json.h"
+#include "vesk/core/json_record.h"
+#include "vesk/core/uuid.h"
+#include "vesk/crypto/jws.h"
+#include "vesk/tokens/precheck.h"
+#include "vesk/tokens/tct_error.h"
+
+namespace vesk {
+
+inline constexpr std::string_view kProtocolVersion = "vesk/0.2";
+
+// The names of the TCT claims, in declaration order.
+inline constexpr std::array<std::string_view, 10> kTctClaimNames = {
+    "ver", "jti", "iss", "sub", "aud", "iat", "exp", "grants", "cnf", "ext"};
+
+struct Cnf {
+    std::string jkt;  // JWK thumbprint of the subject's public key
+};
+
+struct TctClaims {
+    std::string ver;
+    Uuid jti;
+    Aid iss;
+    Aid sub;
+    Aid aud;
+    std::int64_t iat = 0;
+    std::int64_t exp = 0;
+    std::vector<std::string> grants;
+    Cnf cnf;
+    std::optional<json::Extensions> ext;
+};
+
+constexpr auto describe_json(std::type_identity<Cnf>) {
+    return json::record("struct Cnf", json::member("jkt", &Cnf::jkt));
+}
+
+constexpr auto describe_json(std::type_identity<TctClaims>) {
+    return json::record("struct TctClaims", json::member("ver", &TctClaims::ver),
+                        json::member("jti", &TctClaims::jti), json::member("iss", &TctClaims::iss),
+                        json::member("sub", &TctClaims::sub), json::member("aud", &TctClaims::aud),
+                        json::member("iat", &TctClaims::iat), json::member("exp", &TctClaims::exp),
+                        json::member("grants", &TctClaims::grants),
+                        json::member("cnf", &TctClaims::cnf), json::member("ext", &TctClaims::ext));
+}
+
+// Claims are read strictly with json::from_json<TctClaims> (text, positioned errors) or
+// json::from_value<TctClaims> (a parsed value).
+
+// The canonical (signed) bytes of the claims.
+std::expected<std::string, CanonicalJsonError> canonical_tct_claims(const TctClaims& claims);
+
+// Payload bytes viewed as text.
+inline std::string_view as_text(const Bytes& bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+// A claims reading error as a TctError: an unknown member by name, anything else malformed.
+TctError claims_read_error(const json::Error& error);
+
+// A failed early member check as a TctError.
+TctError tct_error_from(PrecheckFailure failure);
+
+}  // namespace vesk

@@ -1,0 +1,32 @@
+#include "vesk/tokens/precheck.h"
+
+#include "vesk/core/json_reader.h"
+#include "vesk/core/unknown_field.h"
+#include "vesk/crypto/jws.h"
+
+namespace vesk {
+
+std::expected<void, PrecheckFailure> precheck_token_members(
+    std::string_view token, std::string_view typ, std::span<const std::string_view> member_names) {
+    if (JwsHeader::parse(token) != typ) return {};
+    auto payload = jws::decode_segment(token);
+    if (!payload) {
+        return std::unexpected(
+            PrecheckFailure{PrecheckFailure::Kind::Crypto, {}, std::move(payload.error())});
+    }
+    const std::string_view text(reinterpret_cast<const char*>(payload->data()), payload->size());
+    if (auto bad = parse_json_value(text)) {
+        return std::unexpected(PrecheckFailure{PrecheckFailure::Kind::NotJson, std::move(*bad)});
+    }
+    // Only a payload that is one whole JSON value is looked into; anything else is refused
+    // later, once the signature has been checked.
+    auto value = json::parse(text);
+    if (!value) return {};
+    if (auto unknown = first_unknown_field(*value, member_names)) {
+        return std::unexpected(
+            PrecheckFailure{PrecheckFailure::Kind::UnknownMember, std::move(*unknown)});
+    }
+    return {};
+}
+
+}  // namespace vesk

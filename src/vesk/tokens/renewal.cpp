@@ -1,0 +1,104 @@
+#include "vesk/tokens/renewal.h"
+
+#include <algorithm>
+#include <array>
+
+#include "vesk/core/base64url.h"
+#include "vesk/core/saturating.h"
+#include "vesk/core/unknown_field.h"
+#include "vesk/crypto/jws.h"
+#include "vesk/crypto/random.h"
+#include "vesk/crypto/sha256.h"
+#include "vesk/crypto/signature_text.h"
+#include "vesk/tokens/precheck.h"
+#include "vesk/tokens/verify.h"
+
+namespace vesk {
+namespace {
+
+// Reads the claims without verifying anything, only to learn the audience to verify against.
+std::expected<TctClaims, TctError> peek_claims(std::string_view token) {
+    auto payload = jws::decode_segment(token);
+    if (!payload) return std::unexpected(TctError::from(std::move(payload.error())));
+    auto value = json::parse(as_text(*payload));
+    if (!value) return std::unexpected(TctError::claims_malformed(value.error().text()));
+    if (JwsHeader::parse(token) == jws::kTypTct) {
+        if (auto unknown = first_unknown_field(*value, kTctClaimNames)) {
+            return std::unexpected(TctError::unknown_field(std::move(*unknown)));
+        }
+    }
+    auto claims = json::from_value<TctClaims>(*value);
+    if (!claims) return std::unexpected(claims_read_error(claims.error()));
+    return std::move(*claims);
+}
+
+}  // namespace
+
+std::expected<std::string, std::string> build_renewal_request(const SigningKey& holder_key,
+                                                              std::string_view current_tct) {
+    std::array<std::uint8_t, 16> nonce;
+    if (auto drawn = os_random(nonce); !drawn)
+        return std::unexpected("rng failure: " + drawn.error());
+    TctRenewalPayload payload{std::string(current_tct), b64u_encode(nonce), {}};
+    auto decoded = b64u_decode(payload.pop_nonce);
+    if (!decoded) {
+        return std::unexpected(
+            "renewal request build failed: " +
+            TctError::claims_malformed("pop_nonce: " + std::string(text(decoded.error()))).text());
+    }
+    payload.pop_signature = sign_digest_to_text(holder_key, sha256(*decoded));
+    return json::to_json(payload);
+}
+
+std::expected<MintedTct, TctError> process_renewal_request(const TctRenewalPayload& request,
+                                                           const SigningKey& issuer_key,
+                                                           std::int64_t manifest_exp,
+                                                           std::int64_t now, std::int64_t new_ttl) {
+    using K = TctError::Kind;
+    auto peeked = peek_claims(request.current_tct);
+    if (!peeked) return std::unexpected(std::move(peeked.error()));
+
+    const TctVerifyOptions options{
+        .issuer_manifest_expires_at = std::nullopt,
+        .expected_audience = peeked->aud,
+        .issuer = issuer_key.aid(),
+        .now = now,
+        .revocation_check = nullptr,
+        .clock_skew_secs = 0,
+    };
+    auto verified = verify_tct_token(request.current_tct, options);
+    if (!verified) return std::unexpected(std::move(verified.error()));
+    TctClaims& current = verified->claims;
+
+    auto holder_key = VerifyingKey::from_aid(current.sub);
+    if (!holder_key) return std::unexpected(TctError::from(std::move(holder_key.error())));
+    auto nonce = b64u_decode(request.pop_nonce);
+    if (!nonce) {
+        return std::unexpected(
+            TctError::claims_malformed("pop_nonce: " + std::string(text(nonce.error()))));
+    }
+    const Digest digest = sha256(*nonce);
+    auto signature = SignatureText::parse(request.pop_signature);
+    if (!signature || !verify_signature_text(*holder_key, digest, *signature)) {
+        return std::unexpected(TctError::of(K::SignatureInvalid));
+    }
+
+    // Saturating: a Manifest expiry near the bottom of the range must not wrap to a long life.
+    const std::int64_t remaining = sat_sub(manifest_exp, now);
+    if (remaining <= 0) return std::unexpected(TctError::of(K::Expired));
+    const std::int64_t lifetime = std::min(remaining, new_ttl);
+    if (lifetime < 1) return std::unexpected(TctError::of(K::Expired));
+
+    TctMintRequest mint(issuer_key);
+    mint.issued_at = now;
+    mint.subject_pubkey = std::move(*holder_key);
+    mint.grants = std::move(current.grants);
+    mint.subject = std::move(current.sub);
+    mint.audience = std::move(current.aud);
+    mint.ttl_secs = lifetime;
+    mint.with_grant_voucher = true;
+    mint.jti = Uuid::new_v4();
+    return mint_tct(std::move(mint));
+}
+
+}  // namespace vesk

@@ -1,0 +1,52 @@
+#include "vesk/tokens/voucher.h"
+
+#include "vesk/crypto/jws.h"
+#include "vesk/tokens/precheck.h"
+
+namespace vesk {
+
+std::expected<std::string, CanonicalJsonError> canonical_grant_voucher_claims(
+    const GrantVoucherClaims& claims) {
+    return canonical_json(json::to_value(claims));
+}
+
+std::expected<std::string, CryptoError> sign_grant_voucher(const SigningKey& key,
+                                                           const GrantVoucherClaims& claims) {
+    auto payload = canonical_grant_voucher_claims(claims);
+    if (!payload) {
+        return std::unexpected(
+            CryptoError::jws_malformed("claims canonicalization: " + payload.error().text()));
+    }
+    return jws::sign_claims_bytes(key, jws::kTypGrant, *payload);
+}
+
+std::expected<GrantVoucherClaims, TctError> verify_grant_voucher(std::string_view voucher,
+                                                                 const Aid& issuer) {
+    using K = TctError::Kind;
+    if (auto early = precheck_token_members(voucher, jws::kTypGrant, kGrantVoucherClaimNames);
+        !early) {
+        return std::unexpected(tct_error_from(std::move(early.error())));
+    }
+    auto payload = jws::verify_compact(issuer, jws::kTypGrant, voucher);
+    if (!payload) return std::unexpected(TctError::from(std::move(payload.error())));
+    auto claims = json::from_json<GrantVoucherClaims>(as_text(*payload));
+    if (!claims) return std::unexpected(claims_read_error(claims.error()));
+    if (claims->ver != kProtocolVersion)
+        return std::unexpected(TctError::of(K::VersionUnsupported));
+    if (claims->iss.as_str() != issuer.as_str())
+        return std::unexpected(TctError::of(K::IssuerMismatch));
+    if (claims->grants.empty()) return std::unexpected(TctError::of(K::EmptyGrants));
+    return std::move(*claims);
+}
+
+std::expected<void, TctError> check_voucher_mirrors(const GrantVoucherClaims& voucher,
+                                                    const TctClaims& tct) {
+    if (voucher.sub.as_str() == tct.sub.as_str() && voucher.grants == tct.grants &&
+        voucher.iat == tct.iat && voucher.exp == tct.exp && voucher.src_jti == tct.jti) {
+        return {};
+    }
+    return std::unexpected(
+        TctError::claims_malformed("grant voucher does not mirror the companion TCT"));
+}
+
+}  // namespace vesk

@@ -1,0 +1,112 @@
+// Shared fixtures of the token tests: keys from fixed seeds and hand-made compact tokens.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "vesk/core/aid.h"
+#include "vesk/core/base64url.h"
+#include "vesk/crypto/keys.h"
+#include "vesk/crypto/thumbprint.h"
+
+namespace vesk::testing {
+
+inline SharedSigningKey ed25519_key(std::uint8_t fill) {
+    std::array<std::uint8_t, 32> seed;
+    seed.fill(fill);
+    return SigningKey::from_ed25519_seed(seed);
+}
+
+inline SharedSigningKey p256_key(std::uint8_t fill) {
+    std::array<std::uint8_t, 32> scalar;
+    scalar.fill(fill);
+    return *SigningKey::from_p256_scalar(scalar);
+}
+
+inline Aid aid(std::string_view text) {
+    return *Aid::parse(text);
+}
+
+inline std::string alg_of(const SigningKey& key) {
+    return key.algorithm() == Algorithm::P256 ? "ES256" : "EdDSA";
+}
+
+// A compact token over exactly these header and payload texts, signed by `key`.
+inline std::string sign_token(const SigningKey& key, std::string_view header,
+                              std::string_view payload) {
+    std::string input = b64u_encode(header) + "." + b64u_encode(payload);
+    const auto signature =
+        key.sign(std::span(reinterpret_cast<const std::uint8_t*>(input.data()), input.size()));
+    return input + "." + b64u_encode(signature);
+}
+
+inline std::string header(const SigningKey& key, std::string_view typ) {
+    return "{\"alg\":\"" + alg_of(key) + "\",\"typ\":\"" + std::string(typ) + "\"}";
+}
+
+// The token with one character of its signature changed.
+inline std::string tampered(std::string token) {
+    char& c = token[token.size() - 3];
+    c = c == 'A' ? 'B' : 'A';
+    return token;
+}
+
+// A claim set as raw JSON member texts, in writing order, so tests can add, drop, repeat or
+// misspell members at will.
+struct RawClaims {
+    std::vector<std::pair<std::string, std::string>> members;
+
+    RawClaims& set(std::string_view name, std::string raw) {
+        for (auto& [n, v] : members) {
+            if (n == name) {
+                v = std::move(raw);
+                return *this;
+            }
+        }
+        members.emplace_back(name, std::move(raw));
+        return *this;
+    }
+    RawClaims& add(std::string_view name, std::string raw) {
+        members.emplace_back(name, std::move(raw));
+        return *this;
+    }
+    RawClaims& drop(std::string_view name) {
+        std::erase_if(members, [&](const auto& m) { return m.first == name; });
+        return *this;
+    }
+    std::string text() const {
+        std::string out = "{";
+        for (const auto& [name, raw] : members) {
+            if (out.size() > 1) out += ',';
+            out += "\"" + name + "\":" + raw;
+        }
+        return out + "}";
+    }
+};
+
+inline std::string json_str(std::string_view text) {
+    return "\"" + std::string(text) + "\"";
+}
+
+inline constexpr std::string_view kJti = "0b6f0e6c-3c2a-4d7e-9b1a-5f0c2d3e4f50";
+
+inline RawClaims tct_claims(const SigningKey& issuer, const SigningKey& holder, std::int64_t iat,
+                            std::int64_t exp) {
+    RawClaims claims;
+    claims.set("ver", json_str("vesk/0.2"))
+        .set("jti", json_str(kJti))
+        .set("iss", json_str(issuer.aid().as_str()))
+        .set("sub", json_str(holder.aid().as_str()))
+        .set("aud", json_str(holder.aid().as_str()))
+        .set("iat", std::to_string(iat))
+        .set("exp", std::to_string(exp))
+        .set("grants", R"(["read","write"])")
+        .set("cnf", "{\"jkt\":" + json_str(*jwk_thumbprint(holder.verifying_key())) + "}");
+    return claims;
+}
+
+}  // namespace vesk::testing
