@@ -523,3 +523,22 @@ def test_renewal_payload_wire_form():
         with pytest.raises(ValueError) as raised:
             ALICE.agent.process_renewal_request(bad, far, 60)
         assert str(raised.value).startswith(start)
+
+
+@pytest.mark.parametrize(
+    "member,signature",
+    [
+        (vesk.TctStore, "(max_entries)"),
+        (vesk.TctStore.len, "($self)"),
+        (vesk.TctStore.clear, "($self)"),
+        (vesk.VeskAgent.verify_tct, "($self, tct_token, required_grant, expected_audience=None, revoked_jtis=None)"),
+        (vesk.VeskAgent.verify_tct_cached,
+         "($self, tct_token, required_grant, store, expected_audience=None, revoked_jtis=None)"),
+        (vesk.VeskAgent.build_renewal_request, "($self, current_tct_envelope_json)"),
+        (vesk.VeskAgent.process_renewal_request,
+         "($self, request_payload_json, manifest_exp_unix_secs, new_ttl_secs)"),
+    ],
+)
+def test_text_signatures(member, signature):
+    assert member.__text_signature__ == signature
+    assert member.__doc__

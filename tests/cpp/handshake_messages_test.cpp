@@ -1,0 +1,197 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "handshake_support.h"
+#include "vesk/core/envelope.h"
+#include "vesk/core/json_reader.h"
+#include "vesk/core/json_write.h"
+#include "vesk/handshake/error.h"
+#include "vesk/handshake/messages.h"
+
+namespace vesk::handshake {
+namespace {
+
+json::Value parsed(std::string_view text) {
+    auto value = json::parse(text);
+    if (!value) ADD_FAILURE() << value.error().text();
+    return *value;
+}
+
+std::string member_names(const json::Value& value) {
+    std::string out;
+    for (const auto& [name, _] : *value.as_object()) out += name + ",";
+    return out;
+}
+
+IdentityDescriptor pinned_block() {
+    return {IdentityType::PinnedKey, {}, "subject", "proof", "key", {}};
+}
+
+TEST(HandshakeMessages, WritersKeepDeclaredOrderAndLeaveAbsentMembersOut) {
+    EXPECT_EQ(json::write_compact(json::to_value(pinned_block())),
+              R"({"type":"pinned_key","subject":"subject","proof":"proof","public_key":"key"})");
+    IdentityDescriptor oidc{IdentityType::Oidc, "https://issuer.example/", "s", "jwt", {}, {}};
+    EXPECT_EQ(json::write_compact(json::to_value(oidc)),
+              R"({"type":"oidc","issuer":"https://issuer.example/","subject":"s","proof":"jwt"})");
+
+    MutualCommitPayload commit{"tct", {}, "sig", "nonce", {}};
+    EXPECT_EQ(json::write_compact(json::to_value(commit)),
+              R"({"tct":"tct","pop_signature":"sig","pop_nonce_echo":"nonce"})");
+    commit.grant_voucher = "voucher";
+    EXPECT_EQ(member_names(json::to_value(commit)),
+              "tct,grant_voucher,pop_signature,pop_nonce_echo,");
+
+    auto agent = testing::make_agent(testing::seeded_ed25519(1));
+    MutualHelloAckPayload ack{pinned_block(), agent.manifest, {"b", "a", "b"}, "n1", "n0", {}};
+    json::Value written = json::to_value(ack);
+    EXPECT_EQ(member_names(written),
+              "identity,manifest,requested_grants,pop_nonce,pop_nonce_echo,");
+    // What is written reads back as the same record.
+    EXPECT_EQ(json::from_value<MutualHelloAckPayload>(written), ack);
+}
+
+struct ReadCase {
+    const char* name;
+    const char* commit_payload;
+    const char* error;  // empty: reads
+};
+
+TEST(HandshakeMessages, CommitReaderRules) {
+    const ReadCase cases[] = {
+        {"null voucher is absent",
+         R"({"tct":"t","grant_voucher":null,"pop_signature":"s","pop_nonce_echo":"n"})", ""},
+        {"positional form", R"(["t",null,"s","n",null])", ""},
+        {"extensions kept",
+         R"({"tct":"t","pop_signature":"s","pop_nonce_echo":"n","extensions":{"z":1,"a":[]}})", ""},
+        {"missing echo", R"({"tct":"t","pop_signature":"s"})", "missing field `pop_nonce_echo`"},
+        {"unknown member", R"({"tct":"t","pop_signature":"s","pop_nonce_echo":"n","extra":1})",
+         "unknown field `extra`, expected one of `tct`, `grant_voucher`, `pop_signature`, "
+         "`pop_nonce_echo`, `extensions`"},
+        {"not an object", R"("text")",
+         "invalid type: string \"text\", expected struct MutualCommitPayload"},
+        {"empty array", R"([])",
+         "invalid length 0, expected struct MutualCommitPayload with 5 elements"},
+        {"number as tct", R"({"tct":1,"pop_signature":"s","pop_nonce_echo":"n"})",
+         "invalid type: integer `1`, expected a string"},
+    };
+    for (const ReadCase& c : cases) {
+        auto read = json::from_value<MutualCommitPayload>(parsed(c.commit_payload));
+        if (*c.error == '\0') {
+            ASSERT_TRUE(read) << c.name << ": " << read.error().text();
+            EXPECT_FALSE(read->grant_voucher) << c.name;
+        } else {
+            ASSERT_FALSE(read) << c.name;
+            EXPECT_EQ(read.error().text(), c.error) << c.name;
+        }
+    }
+    auto with_ext = json::from_value<MutualCommitPayload>(parsed(cases[2].commit_payload));
+    EXPECT_EQ(
+        json::write_compact(json::to_value(*with_ext)),
+        R"({"tct":"t","pop_signature":"s","pop_nonce_echo":"n","extensions":{"a":[],"z":1}})");
+}
+
+TEST(HandshakeMessages, IdentityTypeReading) {
+    const std::pair<const char*, const char*> cases[] = {
+        {R"({"type":"pinned_key","subject":"s","proof":"p"})", ""},
+        {R"({"type":{"oidc":null},"subject":"s","proof":"p"})", ""},
+        {R"({"type":"x509","subject":"s","proof":"p"})",
+         "unknown variant `x509`, expected `oidc` or `pinned_key`"},
+        {R"({"type":"oidc","subject":"s"})", "missing field `proof`"},
+        {R"(["oidc","https://i/","s","p",null,{}])", ""},
+        {R"(["oidc","https://i/","s"])",
+         "invalid length 3, expected struct IdentityDescriptor with 6 elements"},
+    };
+    for (const auto& [text, error] : cases) {
+        auto read = json::from_value<IdentityDescriptor>(parsed(text));
+        if (*error == '\0') {
+            EXPECT_TRUE(read) << text << ": " << read.error().text();
+        } else {
+            ASSERT_FALSE(read) << text;
+            EXPECT_EQ(read.error().text(), error);
+        }
+    }
+}
+
+TEST(HandshakeMessages, HelloPayloadFromEnvelopeText) {
+    auto agent = testing::make_agent(testing::seeded_ed25519(2));
+    MutualHelloPayload hello{pinned_block(), agent.manifest, {"read"}, "nonce", {}};
+    auto envelope =
+        VeskEnvelope::new_signed(*agent.key, MessageType::MutualHello, json::to_value(hello));
+    ASSERT_TRUE(envelope);
+    std::string text = envelope->serialize();
+
+    // A repeated member of the payload: the later value wins, without an error.
+    std::string doubled = text;
+    doubled.replace(doubled.find(R"("pop_nonce":"nonce")"), 19,
+                    R"("pop_nonce":"first","pop_nonce":"second")");
+    auto reread = VeskEnvelope::deserialize(doubled);
+    ASSERT_TRUE(reread) << reread.error().text();
+    auto payload = json::from_value<MutualHelloPayload>(reread->payload);
+    ASSERT_TRUE(payload) << payload.error().text();
+    EXPECT_EQ(payload->pop_nonce, "second");
+    EXPECT_EQ(payload->manifest, agent.manifest);
+
+    // One extra member: unknown-field message listing the five names.
+    std::string extra = text;
+    extra.replace(extra.find(R"("pop_nonce":)"), 12, R"("surplus":true,"pop_nonce":)");
+    auto with_extra = VeskEnvelope::deserialize(extra);
+    ASSERT_TRUE(with_extra);
+    auto refused = json::from_value<MutualHelloPayload>(with_extra->payload);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().text(),
+              "unknown field `surplus`, expected one of `identity`, `manifest`, "
+              "`requested_grants`, `pop_nonce`, `extensions`");
+    EXPECT_FALSE(refused.error().has_position());
+
+    // A HELLO payload read as HELLO_ACK lacks the echo.
+    auto as_ack = json::from_value<MutualHelloAckPayload>(envelope->payload);
+    ASSERT_FALSE(as_ack);
+    EXPECT_EQ(as_ack.error().text(), "missing field `pop_nonce_echo`");
+}
+
+TEST(HandshakeErrors, Texts) {
+    using K = HandshakeError::Kind;
+    const std::pair<HandshakeError, const char*> cases[] = {
+        {HandshakeError::invalid_envelope("commit sender mismatch"),
+         "invalid envelope: commit sender mismatch"},
+        {HandshakeError::of(K::EnvelopeSignatureInvalid), "envelope signature invalid"},
+        {HandshakeError::of(K::IncompatibleTrustAnchors), "incompatible trust anchors"},
+        {HandshakeError::from(manifest::ManifestError::of(manifest::ManifestError::Kind::Expired)),
+         "manifest verification failed: manifest has expired"},
+        {HandshakeError::identity("proof malformed"),
+         "identity verification failed: proof malformed"},
+        {HandshakeError::issuer_key_resolution("https://Issuer.example",
+                                               "issuer resolved zero candidate keys"),
+         "issuer key resolution failed for https://Issuer.example: issuer resolved zero candidate "
+         "keys"},
+        {HandshakeError::of(K::NonceMismatch), "nonce mismatch"},
+        {HandshakeError::of(K::PopSignatureInvalid), "pop signature verification failed"},
+        {HandshakeError::of(K::InsufficientGrants), "insufficient grants in peer-issued TCT"},
+        {HandshakeError::of(K::GrantsExceedOffered),
+         "peer-issued TCT grants exceed the issuer's offered_capabilities"},
+        {HandshakeError::from(TctError::of(TctError::Kind::Expired)),
+         "TCT verification failed: TCT has expired or is not yet valid"},
+        {HandshakeError::from(CryptoError::verification_failed()), "signature verification failed"},
+        {HandshakeError::state("on_commit out of order"),
+         "handshake state error: on_commit out of order"},
+        {HandshakeError::of(K::Rng, "no entropy"), "rng failure: no entropy"},
+        {HandshakeError::of(K::PolicyDenied), "policy denies handshake (empty grant intersection)"},
+        {HandshakeError::of(K::Canonicalization, "x"), "canonicalization failed: x"},
+        {HandshakeError::of(K::UnknownField, "y"), "unknown field: y"},
+    };
+    for (const auto& [error, text] : cases) EXPECT_EQ(error.text(), text);
+
+    using R = JwksResolveError::Kind;
+    EXPECT_EQ((JwksResolveError{R::IssuerNotTrusted, "https://i.example/"}).text(),
+              "issuer not trusted: https://i.example/");
+    EXPECT_EQ((JwksResolveError{R::Resolve, "d"}).text(), "could not resolve issuer keys: d");
+    EXPECT_EQ((JwksResolveError{R::MalformedJwks, "d"}).text(), "malformed JWKS: d");
+    EXPECT_EQ((JwksResolveError{R::NoPinnedKeysNoSafeGrants, ""}).text(),
+              "no pinned keys available and SoftFail has no safe_grants");
+    EXPECT_EQ((JwksResolveError{R::SoftFailNeedsResolveOutcome, ""}).text(),
+              "SoftFail degradation requires resolve_outcome(); plain resolve() fails closed");
+}
+
+}  // namespace
+}  // namespace vesk::handshake
