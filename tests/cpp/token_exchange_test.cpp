@@ -26,6 +26,14 @@ manifest::Manifest manifest_of(const SigningKey& key, Grants offered, std::int64
     return m;
 }
 
+// The settings of a step of the side holding `key` and `own`.
+SessionSettings settings_of(const SigningKey& key, const manifest::Manifest& own,
+                            std::int64_t now) {
+    static const std::vector<std::string> no_anchors;
+    static const NoJwksResolver no_resolver;
+    return SessionSettings{key, own, no_anchors, no_resolver, nullptr, now};
+}
+
 std::string error_text(const auto& result) {
     return result ? std::string("(success)") : result.error().text();
 }
@@ -60,7 +68,7 @@ TEST_P(IssuePeerTct, LifetimeIsBoundedByTheOwnManifestAndAnHour) {
     for (const Case c : {Case{kNow + 100, kNow + 100}, Case{kNow + 7200, kNow + 3600},
                          Case{kNow + 3600, kNow + 3600}}) {
         const auto own_manifest = manifest_of(*issuer, {"A", "B"}, c.manifest_expires_at);
-        const OwnSide own{*issuer, own_manifest, kNow};
+        const SessionSettings own = settings_of(*issuer, own_manifest, kNow);
         auto issued = issue_peer_tct(own, peer->aid(), peer->verifying_key(), {"B", "C", "A"});
         ASSERT_TRUE(issued) << error_text(issued);
         EXPECT_EQ(issued->claims.iat, kNow);
@@ -73,7 +81,7 @@ TEST_P(IssuePeerTct, LifetimeIsBoundedByTheOwnManifestAndAnHour) {
 
         // The peer accepts the pair, voucher included.
         const auto peer_manifest = manifest_of(*peer, {}, kNow + 3600);
-        const OwnSide receiver{*peer, peer_manifest, kNow};
+        const SessionSettings receiver = settings_of(*peer, peer_manifest, kNow);
         const TokenIssuer from{issuer->aid(), c.manifest_expires_at,
                                own_manifest.offered_capabilities};
         auto verified =
@@ -108,7 +116,7 @@ TEST_P(IssuePeerTct, RefusalsCarryTheirTexts) {
     };
     for (const Case& c : cases) {
         const auto own_manifest = manifest_of(*issuer, c.offered, c.manifest_expires_at);
-        auto issued = issue_peer_tct({*issuer, own_manifest, kNow}, peer->aid(),
+        auto issued = issue_peer_tct(settings_of(*issuer, own_manifest, kNow), peer->aid(),
                                      peer->verifying_key(), c.requested);
         EXPECT_EQ(error_text(issued), c.text);
     }
@@ -163,15 +171,15 @@ class PeerIssuedTct : public ::testing::Test {
     manifest::Manifest holder_manifest = manifest_of(*holder, {}, kNow + 3600);
 
     IssuedTct issue(Grants requested, std::int64_t at = kNow) {
-        return *issue_peer_tct({*issuer, issuer_manifest, at}, holder->aid(),
+        return *issue_peer_tct(settings_of(*issuer, issuer_manifest, at), holder->aid(),
                                holder->verifying_key(), requested);
     }
     std::string check(const IssuedTct& pair, std::int64_t now = kNow,
                       std::int64_t issuer_expires_at = kNow + 3600,
                       std::optional<Grants> offered = std::nullopt) {
         const Grants& offered_list = offered ? *offered : issuer_offered;
-        return error_text(verify_peer_issued_tct({*holder, holder_manifest, now}, pair.token,
-                                                 pair.grant_voucher,
+        return error_text(verify_peer_issued_tct(settings_of(*holder, holder_manifest, now),
+                                                 pair.token, pair.grant_voucher,
                                                  {issuer->aid(), issuer_expires_at, offered_list}));
     }
 };

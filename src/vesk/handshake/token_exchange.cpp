@@ -33,23 +33,24 @@ std::vector<std::string> intersect_grants(const std::vector<std::string>& first,
     return granted;
 }
 
-std::expected<IssuedTct, HandshakeError> issue_peer_tct(const OwnSide& own, const Aid& peer,
+std::expected<IssuedTct, HandshakeError> issue_peer_tct(const SessionSettings& settings,
+                                                        const Aid& peer,
                                                         const VerifyingKey& peer_key,
                                                         const std::vector<std::string>& requested) {
     std::vector<std::string> granted =
-        intersect_grants(requested, own.manifest.offered_capabilities);
+        intersect_grants(requested, settings.own_manifest.offered_capabilities);
     if (granted.empty()) return std::unexpected(HandshakeError::of(Kind::PolicyDenied));
 
     const std::int64_t until =
-        std::min(own.manifest.expires_at, sat_add(own.now, kMaxPeerTctLifetimeSecs));
-    const std::int64_t ttl = sat_sub(until, own.now);
+        std::min(settings.own_manifest.expires_at, sat_add(settings.now, kMaxPeerTctLifetimeSecs));
+    const std::int64_t ttl = sat_sub(until, settings.now);
     if (ttl <= 0) {
         return std::unexpected(HandshakeError::invalid_envelope(
             "issuing peer's manifest is expired; cannot issue TCT"));
     }
 
-    TctMintRequest request(own.key);
-    request.issued_at = own.now;
+    TctMintRequest request(settings.signing_key);
+    request.issued_at = settings.now;
     request.subject_pubkey = peer_key;
     request.grants = std::move(granted);
     request.subject = peer;
@@ -87,13 +88,13 @@ std::expected<void, HandshakeError> pop_verify_nonce(const VerifyingKey& peer_ke
 }
 
 std::expected<VerifiedTct, HandshakeError> verify_peer_issued_tct(
-    const OwnSide& own, std::string_view tct, const std::optional<std::string>& voucher,
-    const TokenIssuer& issuer) {
+    const SessionSettings& settings, std::string_view tct,
+    const std::optional<std::string>& voucher, const TokenIssuer& issuer) {
     const TctVerifyOptions options{
         .issuer_manifest_expires_at = issuer.manifest_expires_at,
-        .expected_audience = own.manifest.aid,
+        .expected_audience = settings.own_manifest.aid,
         .issuer = issuer.aid,
-        .now = own.now,
+        .now = settings.now,
         .revocation_check = nullptr,
         .clock_skew_secs = 0,
     };
@@ -117,7 +118,7 @@ std::expected<VerifiedTct, HandshakeError> verify_peer_issued_tct(
             return std::unexpected(HandshakeError::of(Kind::GrantsExceedOffered));
         }
     }
-    if (const auto& required = own.manifest.required_peer_capabilities) {
+    if (const auto& required = settings.own_manifest.required_peer_capabilities) {
         for (const std::string& capability : *required) {
             if (!contains(verified->claims.grants, capability)) {
                 return std::unexpected(HandshakeError::of(Kind::InsufficientGrants));

@@ -13,18 +13,11 @@
 #include "vesk/core/aid.h"
 #include "vesk/crypto/keys.h"
 #include "vesk/handshake/error.h"
-#include "vesk/manifest/model.h"
+#include "vesk/handshake/session.h"
 #include "vesk/tokens/mint.h"
 #include "vesk/tokens/verify.h"
 
 namespace vesk::handshake {
-
-// What one step knows about its own side when it issues or checks tokens.
-struct OwnSide {
-    const SigningKey& key;
-    const manifest::Manifest& manifest;
-    std::int64_t now;
-};
 
 // The entries of `first`, in its order and with its repeats, that `second` also holds.
 std::vector<std::string> intersect_grants(const std::vector<std::string>& first,
@@ -32,7 +25,8 @@ std::vector<std::string> intersect_grants(const std::vector<std::string>& first,
 
 // Mints the peer's TCT and voucher from the grants it asked for that our Manifest offers,
 // living no longer than our Manifest nor an hour.
-std::expected<IssuedTct, HandshakeError> issue_peer_tct(const OwnSide& own, const Aid& peer,
+std::expected<IssuedTct, HandshakeError> issue_peer_tct(const SessionSettings& settings,
+                                                        const Aid& peer,
                                                         const VerifyingKey& peer_key,
                                                         const std::vector<std::string>& requested);
 
@@ -54,8 +48,8 @@ struct TokenIssuer {
 
 // Checks the TCT (and voucher, when there is one) the peer issued to us.
 std::expected<VerifiedTct, HandshakeError> verify_peer_issued_tct(
-    const OwnSide& own, std::string_view tct, const std::optional<std::string>& voucher,
-    const TokenIssuer& issuer);
+    const SessionSettings& settings, std::string_view tct,
+    const std::optional<std::string>& voucher, const TokenIssuer& issuer);
 
 // {"tct":...,"grant_voucher":...}, the voucher null when there is none.
 std::string render_tct_envelope_json(const IssuedTct& issued);
