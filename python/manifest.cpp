@@ -13,8 +13,11 @@
 #include "vesk/manifest/model.h"
 #include "vesk/manifest/verifier.h"
 
-namespace vesk::frame {
+namespace vesk::python {
 namespace {
+
+using frame::Error;
+using frame::Result;
 
 Result<std::string> build_manifest(Agent& agent, std::string display_name,
                                    std::string handshake_endpoint,
@@ -45,7 +48,7 @@ Result<std::string> build_manifest(Agent& agent, std::string display_name,
     return envelope;
 }
 
-const AddMembers<Agent> manifest_methods{{method<&build_manifest>(
+const frame::AddMembers<Agent> manifest_methods{{frame::method<&build_manifest>(
     "build_manifest",
     {"display_name",
      "handshake_endpoint",
@@ -77,7 +80,7 @@ Result<void> verify_manifest_json(std::string manifest_envelope_json,
     return {};
 }
 
-const Export verify_manifest_export = export_function<&verify_manifest_json>(
+const frame::Export verify_manifest_export = frame::export_function<&verify_manifest_json>(
     "verify_manifest_json", {"manifest_envelope_json", "now_unix_secs"},
     "Verify a `ManifestEnvelope` JSON string: its version, expiry, signature, "
     "proof-of-possession and identity hint.\n\n"
@@ -88,4 +91,4 @@ const Export verify_manifest_export = export_function<&verify_manifest_json>(
     "`verify_revocation_list` does.");
 
 }  // namespace
-}  // namespace vesk::frame
+}  // namespace vesk::python
