@@ -17,7 +17,7 @@ using Kind = HandshakeError::Kind;
 std::expected<std::string, StepError> build_hello(InitiatorSession& session,
                                                   std::string_view peer_manifest_json,
                                                   std::vector<std::string> requested_grants,
-                                                  std::optional<MintJwtFn> oidc_mint_jwt) {
+                                                  const PrepareOwnIdentity& prepare_own_identity) {
     auto peer = json::from_json<manifest::ManifestEnvelope>(peer_manifest_json);
     if (!peer) {
         return std::unexpected(
@@ -27,8 +27,8 @@ std::expected<std::string, StepError> build_hello(InitiatorSession& session,
     const std::int64_t timestamp = unix_now();
     const SessionConfig& config = session.config;
 
-    auto preparation = prepare_oidc_identity(config.identity, std::move(oidc_mint_jwt));
-    if (!preparation) return std::unexpected(preparation_failure(preparation.error()));
+    auto preparation = prepare_own_identity();
+    if (!preparation) return std::unexpected(std::move(preparation.error()));
     auto nonce = generate_pop_nonce();
     if (!nonce) return std::unexpected(StepError::from(nonce.error()));
     const std::string& peer_aid = peer->manifest.aid.as_str();

@@ -27,7 +27,7 @@ namespace vesk::handshake {
 std::expected<std::string, StepError> build_hello(InitiatorSession& session,
                                                   std::string_view peer_manifest_json,
                                                   std::vector<std::string> requested_grants,
-                                                  std::optional<MintJwtFn> oidc_mint_jwt);
+                                                  const PrepareOwnIdentity& prepare_own_identity);
 
 // Step 2: checks MUTUAL_HELLO_ACK and returns the MUTUAL_COMMIT envelope JSON.
 std::expected<std::string, StepError> process_hello_ack(InitiatorSession& session,

@@ -41,7 +41,7 @@ std::expected<HelloAnswer, HandshakeError> on_hello(const VeskEnvelope& envelope
 
 std::expected<std::pair<std::string, std::string>, StepError> process_hello(
     ResponderSession& session, std::string_view hello_json,
-    std::optional<MintJwtFn> oidc_mint_jwt) {
+    const PrepareOwnIdentity& prepare_own_identity) {
     auto envelope = read_envelope(hello_json);
     if (!envelope) return std::unexpected(std::move(envelope.error()));
     auto hello = read_payload<MutualHelloPayload>(*envelope, "invalid hello payload: ");
@@ -49,8 +49,8 @@ std::expected<std::pair<std::string, std::string>, StepError> process_hello(
     const Uuid message_id = Uuid::new_v4();
     const std::int64_t timestamp = unix_now();
     const SessionSettings settings = session.config.settings(unix_now());
-    auto preparation = prepare_oidc_identity(session.config.identity, std::move(oidc_mint_jwt));
-    if (!preparation) return std::unexpected(preparation_failure(preparation.error()));
+    auto preparation = prepare_own_identity();
+    if (!preparation) return std::unexpected(std::move(preparation.error()));
 
     // Ask the initiator for everything its Manifest offers.
     auto answer = on_hello(*envelope, *hello, *preparation, message_id, timestamp, settings,

@@ -23,7 +23,8 @@ namespace vesk::handshake {
 // Answers a MUTUAL_HELLO in any state, starting a new handshake when it succeeds. Returns the
 // MUTUAL_HELLO_ACK envelope JSON and a new session identifier.
 std::expected<std::pair<std::string, std::string>, StepError> process_hello(
-    ResponderSession& session, std::string_view hello_json, std::optional<MintJwtFn> oidc_mint_jwt);
+    ResponderSession& session, std::string_view hello_json,
+    const PrepareOwnIdentity& prepare_own_identity);
 
 // Checks MUTUAL_COMMIT; returns the MUTUAL_COMMIT_ACK envelope JSON and the handover JSON of
 // the TCT and voucher the initiator issued to this agent.

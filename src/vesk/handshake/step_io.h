@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <expected>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -30,8 +32,14 @@ struct StepError {
     static StepError from(const HandshakeError& error) { return failed(error.text()); }
 };
 
-// A missing minter is the caller's malformed input; a broken own identity hint a failure.
-StepError preparation_failure(const PrepareError& error);
+// Prepares the own identity; a step calls it once, after reading its input and before any
+// check of it.
+using PrepareOwnIdentity = std::function<std::expected<OwnIdentityPreparation, StepError>()>;
+
+// The preparation from the session's own identity and an optional minter: a missing minter
+// is the caller's malformed input, a broken own identity hint a failure.
+PrepareOwnIdentity own_identity_preparer(const OwnIdentity& identity,
+                                         std::optional<MintJwtFn> mint_jwt);
 
 // An AID text kept in a handshake state, which was read from a Manifest and so parses.
 Aid held_aid(const std::string& text);
