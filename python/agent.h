@@ -12,7 +12,8 @@ namespace vesk::python {
 
 struct Agent {
     SharedSigningKey key;
-    std::shared_ptr<const manifest::Manifest> manifest = nullptr;  // absent until build_manifest
+    // Set by build_manifest; sessions keep their own reference to the one they started with.
+    std::shared_ptr<const manifest::Manifest> manifest = nullptr;
 
     static const frame::ClassSpec& python_class();
 };

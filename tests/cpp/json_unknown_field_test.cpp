@@ -22,8 +22,8 @@ TEST(ParseJsonValue, ChecksOnlyTheLeadingValue) {
              Case{"[1,2]]]", std::nullopt},
              Case{"", "EOF while parsing a value at line 1 column 0"},
              Case{R"({"a":)", "EOF while parsing a value at line 1 column 5"},
-             Case{R"({"a":1,"a":2})", "duplicate field `a` at line 1 column 10"},
-             Case{R"({"x":[{"b":1, "b" :2}]})", "duplicate field `b` at line 1 column 18"},
+             Case{R"({"a":1,"a":2})", std::nullopt},  // repeated names are the typed reader's concern
+             Case{R"({"x":[{"b":1, "b" :2}]})", std::nullopt},
              Case{std::string(128, '[') + std::string(128, ']'),
                   "recursion limit exceeded at line 1 column 128"},
              Case{std::string(127, '[') + std::string(127, ']'), std::nullopt},

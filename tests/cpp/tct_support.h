@@ -1,4 +1,4 @@
-// Shared fixtures of the token tests: keys from fixed seeds and hand-made compact tokens.
+// Fixtures of the token tests: keys from fixed seeds and hand-made compact tokens.
 #pragma once
 
 #include <array>
@@ -8,7 +8,6 @@
 #include <utility>
 #include <vector>
 
-#include "vesk/core/aid.h"
 #include "vesk/core/base64url.h"
 #include "vesk/crypto/keys.h"
 #include "vesk/crypto/thumbprint.h"
@@ -27,25 +26,16 @@ inline SharedSigningKey p256_key(std::uint8_t fill) {
     return *SigningKey::from_p256_scalar(scalar);
 }
 
-inline Aid aid(std::string_view text) {
-    return *Aid::parse(text);
-}
-
-inline std::string alg_of(const SigningKey& key) {
-    return key.algorithm() == Algorithm::P256 ? "ES256" : "EdDSA";
-}
-
-// A compact token over exactly these header and payload texts, signed by `key`.
-inline std::string sign_token(const SigningKey& key, std::string_view header,
+// A compact token over exactly this payload text, with the header of `key`'s suite.
+inline std::string sign_token(const SigningKey& key, std::string_view typ,
                               std::string_view payload) {
-    std::string input = b64u_encode(header) + "." + b64u_encode(payload);
+    const std::string header = std::string("{\"alg\":\"") +
+                               (key.algorithm() == Algorithm::P256 ? "ES256" : "EdDSA") +
+                               "\",\"typ\":\"" + std::string(typ) + "\"}";
+    const std::string input = b64u_encode(header) + "." + b64u_encode(payload);
     const auto signature =
         key.sign(std::span(reinterpret_cast<const std::uint8_t*>(input.data()), input.size()));
     return input + "." + b64u_encode(signature);
-}
-
-inline std::string header(const SigningKey& key, std::string_view typ) {
-    return "{\"alg\":\"" + alg_of(key) + "\",\"typ\":\"" + std::string(typ) + "\"}";
 }
 
 // The token with one character of its signature changed.
@@ -55,8 +45,14 @@ inline std::string tampered(std::string token) {
     return token;
 }
 
-// A claim set as raw JSON member texts, in writing order, so tests can add, drop, repeat or
-// misspell members at will.
+inline std::string json_str(std::string_view text) {
+    return "\"" + std::string(text) + "\"";
+}
+
+inline constexpr std::string_view kJti = "0b6f0e6c-3c2a-4d7e-9b1a-5f0c2d3e4f50";
+
+// A claim set as raw member texts in writing order, so tests can add, drop, repeat or
+// misspell members.
 struct RawClaims {
     std::vector<std::pair<std::string, std::string>> members;
 
@@ -67,32 +63,19 @@ struct RawClaims {
                 return *this;
             }
         }
-        members.emplace_back(name, std::move(raw));
-        return *this;
+        return add(name, std::move(raw));
     }
     RawClaims& add(std::string_view name, std::string raw) {
         members.emplace_back(name, std::move(raw));
         return *this;
     }
-    RawClaims& drop(std::string_view name) {
-        std::erase_if(members, [&](const auto& m) { return m.first == name; });
-        return *this;
-    }
     std::string text() const {
         std::string out = "{";
-        for (const auto& [name, raw] : members) {
-            if (out.size() > 1) out += ',';
-            out += "\"" + name + "\":" + raw;
-        }
+        for (const auto& [name, raw] : members)
+            out += (out.size() > 1 ? ",\"" : "\"") + name + "\":" + raw;
         return out + "}";
     }
 };
-
-inline std::string json_str(std::string_view text) {
-    return "\"" + std::string(text) + "\"";
-}
-
-inline constexpr std::string_view kJti = "0b6f0e6c-3c2a-4d7e-9b1a-5f0c2d3e4f50";
 
 inline RawClaims tct_claims(const SigningKey& issuer, const SigningKey& holder, std::int64_t iat,
                             std::int64_t exp) {

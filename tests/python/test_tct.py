@@ -8,6 +8,7 @@ assembled by hand. Tokens the module mints are checked the other way round with 
 import base64
 import hashlib
 import json
+import re
 import statistics
 import time
 import uuid
@@ -134,143 +135,104 @@ def outcome_of(call):
 )
 def test_independently_minted_token_verifies_to_its_identity(issuer, holder):
     jti = uuid.uuid4()
-    claims = claims_for(issuer, holder, jti=str(jti).upper(), grants=["b", "a", "b"])
+    claims = claims_for(issuer, holder, jti=str(jti).upper(), grants=["b", "a", "b"],
+                        ext={"z": [1, None]})
     identity = holder.agent.verify_tct(issuer.jws(rfc8785.dumps(claims)), "a")
-    assert isinstance(identity, vesk.TctIdentity)
-    assert identity.peer_aid == issuer.aid
-    assert identity.grants == ["b", "a", "b"]
-    assert identity.jti == str(jti)
-    assert identity.expires_at == claims["exp"]
-    # Properties are fresh objects, and the class cannot be made from Python.
+    assert (identity.peer_aid, identity.grants, identity.jti, identity.expires_at) == (
+        issuer.aid, ["b", "a", "b"], str(jti), claims["exp"])
     assert identity.grants is not identity.grants
     with pytest.raises(TypeError, match="cannot create 'builtins.TctIdentity' instances"):
         vesk.TctIdentity()
 
 
-@pytest.mark.parametrize(
-    "iat_offset,exp_offset,valid",
-    [(0, 0, True), (-5, -1, False), (1, 5, False), (-100, 100, True)],
-    ids=["iat-and-exp-equal-now", "exp-one-second-ago", "iat-one-second-ahead", "inside"],
-)
-def test_validity_window_is_inclusive_at_both_ends(iat_offset, exp_offset, valid):
+@pytest.mark.parametrize("iat,exp,valid", [(0, 0, True), (-5, -1, False), (1, 5, False)],
+                         ids=["iat-and-exp-now", "exp-a-second-ago", "iat-a-second-ahead"])
+def test_validity_window_is_inclusive_at_both_ends(iat, exp, valid):
     def check(now):
-        token = ALICE.tct(BOB, iat=now + iat_offset, exp=now + exp_offset)
+        token = ALICE.tct(BOB, iat=now + iat, exp=now + exp)
         return outcome_of(lambda: BOB.agent.verify_tct(token, "read"))
 
     outcome = at_steady_second(check)
     if valid:
         assert isinstance(outcome, vesk.TctIdentity)
     else:
-        assert isinstance(outcome, RuntimeError)
-        assert str(outcome) == "TCT verification failed: TCT has expired or is not yet valid"
+        assert repr(outcome) == repr(RuntimeError("TCT verification failed: TCT has expired or is not yet valid"))
 
 
-def failing_tokens():
-    wrong_header = b'{"alg":"EdDSA","typ":"vesk-tct+jwt","kid":"k"}'
-    other = Party(9)
+def refusals():
+    """(name, token, keyword arguments of verify_tct, exception raised)."""
+    failed = "TCT verification failed: "
+    signed = lambda **c: ALICE.jws(rfc8785.dumps(claims_for(ALICE, BOB, **c)))  # noqa: E731
+    loose = lambda **c: ALICE.jws(json.dumps(claims_for(ALICE, BOB, **c)).encode())  # noqa: E731
     tampered = ALICE.tct(BOB)
     tampered = tampered[:-2] + ("A" if tampered[-2] != "A" else "B") + tampered[-1]
+    jti = str(uuid.uuid4())
+    claim_names = "`ver`, `jti`, `iss`, `sub`, `aud`, `iat`, `exp`, `grants`, `cnf`, `ext`"
+
+    def bad_claims(sign, fragment, message, kwargs, **claims):
+        """A token whose claims do not read; the error points at the fragment's last byte."""
+        token = sign(**claims)
+        column = b64u_decode(token.split(".")[1]).decode().index(fragment) + len(fragment)
+        return token, kwargs, ValueError(f"invalid TCT claims: {message} at line 1 column {column}")
+
     return [
-        ("aud-not-sub", ALICE.tct(BOB, aud=CAROL_P256.aid), "TCT audience does not match"),
-        ("other-holder", ALICE.tct(CAROL_P256), "TCT audience does not match"),
-        ("tampered-signature", tampered, "signature verification failed"),
-        ("signed-by-another-key", other.jws(rfc8785.dumps(claims_for(ALICE, BOB))),
-         "signature verification failed"),
-        ("wrong-typ", ALICE.jws(rfc8785.dumps(claims_for(ALICE, BOB)), typ="JWT"),
-         "JWS typ header mismatch: expected vesk-tct+jwt, got JWT"),
-        ("es256-header-for-ed25519-issuer",
-         ALICE.jws(rfc8785.dumps(claims_for(ALICE, BOB)), header=b'{"alg":"ES256","typ":"vesk-tct+jwt"}'),
-         "JWS alg header does not match the signer AID's algorithm: expected EdDSA for this AID, got ES256"),
-        ("extra-header-member", ALICE.jws(rfc8785.dumps(claims_for(ALICE, BOB)), header=wrong_header),
-         "compact JWS malformed: protected header: unknown field `kid`, expected `alg` or `typ` at line 1 column 41"),
-        ("old-version", ALICE.tct(BOB, ver="vesk/0.1"), "TCT version is not supported"),
-        ("empty-grants", ALICE.tct(BOB, grants=[]), "TCT grants must be non-empty"),
-        ("cnf-of-another-key", ALICE.tct(BOB, cnf={"jkt": ALICE.jkt}), "TCT cnf.jkt does not match the subject key"),
+        ("aud-not-sub", signed(aud=CAROL_P256.aid), {}, RuntimeError(failed + "TCT audience does not match")),
+        ("other-audience", signed(), {"expected_audience": ALICE.aid},
+         RuntimeError(failed + "TCT audience does not match")),
+        ("long-form-audience", signed(), {"expected_audience": "aid:pubkey:ed25519:" + BOB.aid[11:]},
+         RuntimeError(failed + "TCT audience does not match")),
+        ("tampered-signature", tampered, {}, RuntimeError(failed + "signature verification failed")),
+        ("signed-by-another-key", Party(9).jws(rfc8785.dumps(claims_for(ALICE, BOB))), {},
+         RuntimeError(failed + "signature verification failed")),
+        ("wrong-typ", ALICE.jws(rfc8785.dumps(claims_for(ALICE, BOB)), typ="JWT"), {},
+         RuntimeError(failed + "JWS typ header mismatch: expected vesk-tct+jwt, got JWT")),
+        ("es256-header", ALICE.jws(rfc8785.dumps(claims_for(ALICE, BOB)),
+                                   header=b'{"alg":"ES256","typ":"vesk-tct+jwt"}'), {},
+         RuntimeError(failed + "JWS alg header does not match the signer AID's algorithm: "
+                               "expected EdDSA for this AID, got ES256")),
+        ("old-version", signed(ver="vesk/0.1"), {}, RuntimeError(failed + "TCT version is not supported")),
+        ("empty-grants", signed(grants=[]), {}, RuntimeError(failed + "TCT grants must be non-empty")),
+        ("cnf-of-another-key", signed(cnf={"jkt": ALICE.jkt}), {},
+         RuntimeError(failed + "TCT cnf.jkt does not match the subject key")),
+        ("revoked", signed(jti=jti), {"revoked_jtis": frozenset({jti, "x"})}, RuntimeError(failed + "TCT jti is revoked")),
+        ("revoked-and-expired", signed(jti=jti, iat=0, exp=1), {"revoked_jtis": {jti}},
+         RuntimeError(failed + "TCT has expired or is not yet valid")),
+        ("revoked-without-grant", signed(jti=jti), {"required_grant": "admin", "revoked_jtis": {jti}},
+         RuntimeError(failed + "TCT jti is revoked")),
+        ("grant-missing", signed(grants=["read", 'say "hi"\n']), {"required_grant": "admin"},
+         RuntimeError("TCT does not grant 'admin'; grants: [\"read\", \"say \\\"hi\\\"\\n\"]")),
+        ("not-three-segments", "a.b.c.", {"expected_audience": "bad"},
+         ValueError("malformed TCT compact JWS: compact JWS malformed: expected exactly three non-empty segments")),
+        ("unknown-claim", *bad_claims(signed, '"nbf"', "unknown field `nbf`, expected one of " + claim_names,
+                                      {"expected_audience": "bad"}, nbf=1)),
+        ("unknown-cnf-member", *bad_claims(loose, '"kid"', "unknown field `kid`, expected `jkt`", {},
+                                           cnf={"jkt": "x", "kid": "y"})),
+        ("aud-not-an-aid", *bad_claims(loose, '"example.com"', "AID does not start with 'aid:'", {},
+                                       aud="example.com")),
+        ("exp-beyond-i64", *bad_claims(loose, str(2**63), "invalid value: integer `9223372036854775808`, "
+                                       "expected i64", {}, exp=2**63)),
+        ("bad-expected-audience", signed(), {"expected_audience": "example.com"},
+         ValueError("bad expected_audience AID 'example.com': AID does not start with 'aid:'")),
     ]
 
 
-@pytest.mark.parametrize("token,text", [case[1:] for case in failing_tokens()],
-                         ids=[case[0] for case in failing_tokens()])
-def test_each_failed_check_raises_its_text(token, text):
-    with pytest.raises(RuntimeError) as raised:
-        BOB.agent.verify_tct(token, "read")
-    assert str(raised.value) == "TCT verification failed: " + text
+@pytest.mark.parametrize("token,kwargs,raised", [case[1:] for case in refusals()],
+                         ids=[case[0] for case in refusals()])
+def test_each_failed_check_raises_its_exception(token, kwargs, raised):
+    grant = kwargs.pop("required_grant", "read")
+    for verify in (BOB.agent.verify_tct, lambda *a, **k: BOB.agent.verify_tct_cached(*a[:2], vesk.TctStore(1), **k)):
+        with pytest.raises(type(raised)) as caught:
+            verify(token, grant, **kwargs)
+        assert str(caught.value) == str(raised)
 
 
-def test_expected_audience_is_compared_as_text():
-    token = ALICE.tct(BOB)
-    assert CAROL_P256.agent.verify_tct(token, "read", expected_audience=BOB.aid).peer_aid == ALICE.aid
-    with pytest.raises(RuntimeError, match="^TCT verification failed: TCT audience does not match$"):
-        CAROL_P256.agent.verify_tct(token, "read")
-    long_form = BOB.aid.replace("aid:pubkey:", "aid:pubkey:ed25519:")
-    with pytest.raises(RuntimeError, match="TCT audience does not match"):
-        BOB.agent.verify_tct(token, "read", expected_audience=long_form)
-    with pytest.raises(ValueError) as raised:
-        BOB.agent.verify_tct(token, "read", expected_audience="example.com")
-    assert str(raised.value).startswith("bad expected_audience AID 'example.com': ")
-
-
-def test_missing_grant_lists_the_granted_ones():
-    token = ALICE.tct(BOB, grants=["read", 'say "hi"\n'])
-    with pytest.raises(RuntimeError) as raised:
-        BOB.agent.verify_tct(token, "admin")
-    assert str(raised.value) == "TCT does not grant 'admin'; grants: [\"read\", \"say \\\"hi\\\"\\n\"]"
-
-
-def test_revoked_jti_is_refused_only_for_its_exact_text():
+def test_revocation_matches_the_exact_jti_text_of_a_set():
     jti = str(uuid.uuid4())
     token = ALICE.tct(BOB, jti=jti)
     for revoked in (set(), {jti.upper()}, frozenset({"x"})):
         assert BOB.agent.verify_tct(token, "read", revoked_jtis=revoked).jti == jti
-    for revoked in ({jti}, frozenset({jti, "y"})):
-        with pytest.raises(RuntimeError, match="^TCT verification failed: TCT jti is revoked$"):
-            BOB.agent.verify_tct(token, "read", revoked_jtis=revoked)
     with pytest.raises(TypeError):
         BOB.agent.verify_tct(token, "read", revoked_jtis=[jti])
-    # Revocation is the last check: an expired revoked token reports its expiry, and a revoked
-    # token that lacks the grant reports the revocation.
-    expired = ALICE.tct(BOB, jti=jti, iat=0, exp=1)
-    with pytest.raises(RuntimeError, match="expired"):
-        BOB.agent.verify_tct(expired, "read", revoked_jtis={jti})
-    with pytest.raises(RuntimeError, match="revoked"):
-        BOB.agent.verify_tct(token, "admin", revoked_jtis={jti})
-
-
-@pytest.mark.parametrize(
-    "payload,message",
-    [
-        ({"nbf": 1}, "invalid TCT claims: unknown field `nbf`, expected one of `ver`, `jti`, `iss`, "
-                     "`sub`, `aud`, `iat`, `exp`, `grants`, `cnf`, `ext`"),
-        ({"cnf": {"jkt": "x", "kid": "y"}}, "invalid TCT claims: unknown field `kid`, expected `jkt`"),
-        ({"aud": "example.com"}, "invalid TCT claims: AID does not start with 'aid:'"),
-        ({"jti": "not-a-uuid"}, "invalid TCT claims: UUID parsing failed: "),
-        ({"exp": 2**63}, "invalid TCT claims: "),
-    ],
-    ids=["unknown-claim", "unknown-cnf-member", "aud-not-an-aid", "bad-jti", "exp-out-of-range"],
-)
-def test_malformed_claims_raise_value_error_before_any_check(payload, message):
-    claims = claims_for(ALICE, BOB)
-    claims.update(payload)
-    token = ALICE.jws(json.dumps(claims).encode())  # the reader does not need canonical bytes
-    with pytest.raises(ValueError) as raised:
-        BOB.agent.verify_tct(token, "read", expected_audience="not an aid either")
-    assert str(raised.value).startswith(message)
-
-
-def test_token_that_is_not_three_segments_is_malformed():
-    for token in ("a.b", "a.b.c.d", "a..c", ALICE.tct(BOB) + "."):
-        with pytest.raises(ValueError) as raised:
-            BOB.agent.verify_tct(token, "read", expected_audience="bad")
-        assert str(raised.value) == (
-            "malformed TCT compact JWS: compact JWS malformed: expected exactly three non-empty segments"
-        )
-
-
-def test_ext_claim_is_accepted_and_null_means_absent():
-    for ext in ({"tier": {"b": 1, "a": [True, None]}}, None):
-        claims = claims_for(ALICE, BOB)
-        claims["ext"] = ext
-        assert BOB.agent.verify_tct(ALICE.jws(rfc8785.dumps(claims)), "write").peer_aid == ALICE.aid
 
 
 # --- verify_tct_cached and TctStore ---------------------------------------------------------
@@ -282,10 +244,9 @@ def test_store_construction_and_methods():
     with pytest.raises(OverflowError):
         vesk.TctStore(-1)
     store = vesk.TctStore(max_entries=1)
-    assert store.len() == 0
+    assert store.len() == 0 and store.clear() is None
     with pytest.raises(TypeError):
         len(store)
-    assert store.clear() is None
     with pytest.raises(TypeError):
         BOB.agent.verify_tct_cached(ALICE.tct(BOB), "read", object())
 
@@ -303,7 +264,6 @@ def test_hit_returns_the_same_identity_without_the_signature_check():
     store = vesk.TctStore(8)
     token = ALICE.tct(BOB)
     first = BOB.agent.verify_tct_cached(token, "read", store)
-    assert store.len() == 1
     again = BOB.agent.verify_tct_cached(token, "write", store)
     assert store.len() == 1
     assert (again.peer_aid, again.grants, again.jti, again.expires_at) == (
@@ -314,8 +274,7 @@ def test_hit_returns_the_same_identity_without_the_signature_check():
         BOB.agent.verify_tct_cached(token, "read", store)
 
     hit = median_seconds(lambda: BOB.agent.verify_tct_cached(token, "read", store))
-    miss = median_seconds(uncached)
-    assert hit * 4 < miss, (hit, miss)
+    assert hit * 4 < median_seconds(uncached)
 
 
 def test_cheap_checks_still_run_on_a_hit():
@@ -323,19 +282,15 @@ def test_cheap_checks_still_run_on_a_hit():
     jti = str(uuid.uuid4())
     token = ALICE.tct(BOB, jti=jti, exp=int(time.time()) + 2)
     BOB.agent.verify_tct_cached(token, "read", store)
-
     with pytest.raises(RuntimeError, match="^TCT verification failed: TCT jti is revoked$"):
         BOB.agent.verify_tct_cached(token, "read", store, revoked_jtis={jti})
     with pytest.raises(RuntimeError, match="^TCT does not grant 'admin'"):
         BOB.agent.verify_tct_cached(token, "admin", store)
     with pytest.raises(RuntimeError, match="TCT audience does not match"):
-        BOB.agent.verify_tct_cached(token, "read", store, expected_audience=ALICE.aid)
-    with pytest.raises(RuntimeError, match="TCT audience does not match"):
         ALICE.agent.verify_tct_cached(token, "read", store)
     # Failures leave the entry in place, and it still answers.
     assert store.len() == 1
     assert BOB.agent.verify_tct_cached(token, "read", store).jti == jti
-
     time.sleep(max(0.0, token_exp(token) + 1 - time.time()) + 0.05)
     with pytest.raises(RuntimeError, match="^TCT verification failed: TCT has expired or is not yet valid$"):
         BOB.agent.verify_tct_cached(token, "read", store)
@@ -344,17 +299,6 @@ def test_cheap_checks_still_run_on_a_hit():
 
 def token_exp(token):
     return json.loads(b64u_decode(token.split(".")[1]))["exp"]
-
-
-def test_store_answers_exactly_like_verify_tct():
-    store = vesk.TctStore(4)
-    for token, text in [case[1:] for case in failing_tokens()]:
-        with pytest.raises(RuntimeError) as raised:
-            BOB.agent.verify_tct_cached(token, "read", store)
-        assert str(raised.value) == "TCT verification failed: " + text
-    with pytest.raises(ValueError, match="^malformed TCT compact JWS: "):
-        BOB.agent.verify_tct_cached("a.b", "read", store)
-    assert store.len() == 0
 
 
 def test_eviction_is_first_in_first_out():
@@ -378,151 +322,108 @@ def test_eviction_is_first_in_first_out():
     assert single_call(a) > threshold  # a was evicted first; coming back, it evicts b
     assert single_call(b) > threshold
     assert store.len() == 2
-    store.clear()
-    assert store.len() == 0
-    assert single_call(c) > threshold
 
 
 # --- renewal --------------------------------------------------------------------------------
 
 
-def renew(issuer: Party, holder: Party, token: str, manifest_exp=None, ttl=3600) -> dict:
-    request = holder.agent.build_renewal_request(token)
-    if manifest_exp is None:
-        manifest_exp = int(time.time()) + 86400
-    return json.loads(issuer.agent.process_renewal_request(request, manifest_exp, ttl))
-
-
 def pyjwt_claims(token: str, issuer: Party, typ: str) -> dict:
-    header = jwt.get_unverified_header(token)
-    assert header == {"alg": issuer.alg, "typ": typ}
-    return jwt.decode(token, issuer.public_key(), algorithms=[issuer.alg],
-                      options={"verify_aud": False, "require": ["exp", "iat"]})
+    assert jwt.get_unverified_header(token) == {"alg": issuer.alg, "typ": typ}
+    claims = jwt.decode(token, issuer.public_key(), algorithms=[issuer.alg],
+                        options={"verify_aud": False, "require": ["exp", "iat"]})
+    assert b64u_decode(token.split(".")[1]) == rfc8785.dumps(claims)  # canonical payload
+    return claims
 
 
 @pytest.mark.parametrize("issuer,holder", [(ALICE, BOB), (CAROL_P256, BOB), (ALICE, DAVE_P256)],
                          ids=["eddsa", "es256", "eddsa-p256-holder"])
-def test_renewed_token_verifies_with_pyjwt(issuer, holder):
+def test_renewed_token_and_voucher_verify_with_pyjwt(issuer, holder):
     old_claims = claims_for(issuer, holder, grants=["write", "read", "write"])
-    old = issuer.jws(rfc8785.dumps(old_claims))
-    answer = renew(issuer, holder, old)
+    request = holder.agent.build_renewal_request(issuer.jws(rfc8785.dumps(old_claims)))
+    answer = json.loads(issuer.agent.process_renewal_request(request, int(time.time()) + 86400, 3600))
     assert list(answer) == ["tct", "grant_voucher"]
 
     claims = pyjwt_claims(answer["tct"], issuer, "vesk-tct+jwt")
-    # The payload is the canonical form of the claims.
-    assert b64u_decode(answer["tct"].split(".")[1]) == rfc8785.dumps(claims)
     assert list(claims) == ["aud", "cnf", "exp", "grants", "iat", "iss", "jti", "sub", "ver"]
-    assert claims["iss"] == issuer.aid
-    assert claims["sub"] == claims["aud"] == holder.aid
-    assert claims["grants"] == ["write", "read", "write"]
-    assert claims["cnf"] == {"jkt": holder.jkt}
-    assert claims["ver"] == "vesk/0.2"
-    assert claims["exp"] - claims["iat"] == 3600
-    assert abs(claims["iat"] - time.time()) <= 2
-    assert claims["jti"] != old_claims["jti"] and uuid.UUID(claims["jti"]).version == 4
-    assert str(uuid.UUID(claims["jti"])) == claims["jti"]
+    assert {k: claims[k] for k in ("iss", "sub", "aud", "grants", "cnf", "ver")} == {
+        "iss": issuer.aid, "sub": holder.aid, "aud": holder.aid, "grants": ["write", "read", "write"],
+        "cnf": {"jkt": holder.jkt}, "ver": "vesk/0.2"}
+    assert claims["exp"] - claims["iat"] == 3600 and abs(claims["iat"] - time.time()) <= 2
+    assert claims["jti"] != old_claims["jti"] and str(uuid.UUID(claims["jti"], version=4)) == claims["jti"]
 
     voucher = pyjwt_claims(answer["grant_voucher"], issuer, "vesk-grant+jwt")
-    assert b64u_decode(answer["grant_voucher"].split(".")[1]) == rfc8785.dumps(voucher)
     assert voucher == {"exp": claims["exp"], "grants": claims["grants"], "iat": claims["iat"],
                        "iss": issuer.aid, "src_jti": claims["jti"], "sub": holder.aid, "ver": "vesk/0.2"}
-
-    identity = holder.agent.verify_tct(answer["tct"], "read")
-    assert identity.jti == claims["jti"] and identity.expires_at == claims["exp"]
-    # A renewed token renews again.
-    assert renew(issuer, holder, answer["tct"])["tct"] != answer["tct"]
+    assert holder.agent.verify_tct(answer["tct"], "read").jti == claims["jti"]
 
 
 @pytest.mark.parametrize(
-    "manifest_in,ttl,lifetime",
+    "manifest_exp,ttl,lifetime",
     [(100, 3600, 100), (7200, 60, 60), (0, 3600, None), (7200, 0, None), (7200, -5, None),
-     (-1, 3600, None)],
+     # Without saturation, manifest_exp - now wraps to a huge positive remaining lifetime.
+     (I64_MIN, 3600, None), (I64_MIN + 1, 3600, None)],
 )
-def test_lifetime_is_bounded_by_manifest_and_request(manifest_in, ttl, lifetime):
+def test_renewal_lifetime_is_bounded_by_manifest_and_request(manifest_exp, ttl, lifetime):
     token = ALICE.tct(BOB)
 
     def check(now):
         request = BOB.agent.build_renewal_request(token)
-        return outcome_of(lambda: ALICE.agent.process_renewal_request(request, now + manifest_in, ttl))
+        bound = manifest_exp if manifest_exp < 0 else now + manifest_exp
+        return outcome_of(lambda: ALICE.agent.process_renewal_request(request, bound, ttl))
 
     outcome = at_steady_second(check)
     if lifetime is None:
-        assert isinstance(outcome, RuntimeError)
-        assert str(outcome) == "renewal request rejected: TCT has expired or is not yet valid"
+        assert repr(outcome) == repr(RuntimeError("renewal request rejected: TCT has expired or is not yet valid"))
     else:
         claims = json.loads(b64u_decode(json.loads(outcome)["tct"].split(".")[1]))
         assert claims["exp"] - claims["iat"] == lifetime
 
 
-@pytest.mark.parametrize("manifest_exp", [I64_MIN, I64_MIN + 1, I64_MIN + 10**6])
-def test_manifest_expiry_at_the_bottom_of_the_range_is_refused(manifest_exp):
-    # Without saturation, manifest_exp - now wraps to a huge positive lifetime.
-    request = BOB.agent.build_renewal_request(ALICE.tct(BOB))
-    with pytest.raises(RuntimeError) as raised:
-        ALICE.agent.process_renewal_request(request, manifest_exp, 3600)
-    assert str(raised.value) == "renewal request rejected: TCT has expired or is not yet valid"
-
-
-def test_renewal_refusals():
+def test_renewal_refusals_in_order():
     token = ALICE.tct(BOB)
     far = int(time.time()) + 86400
 
-    def rejected(request):
+    def rejected(request, manifest_exp=far, ttl=60):
         with pytest.raises(RuntimeError) as raised:
-            ALICE.agent.process_renewal_request(request, far, 60)
+            ALICE.agent.process_renewal_request(request, manifest_exp, ttl)
         return str(raised.value).removeprefix("renewal request rejected: ")
 
-    for voucher in (None, token):
-        envelope = json.dumps({"tct": token, "grant_voucher": voucher})
-        assert rejected(BOB.agent.build_renewal_request(envelope)).startswith("compact JWS malformed: ")
-    assert rejected(BOB.agent.build_renewal_request(CAROL_P256.tct(BOB))) == (
-        "JWS alg header does not match the signer AID's algorithm: expected EdDSA for this AID, got ES256")
+    envelope = json.dumps({"tct": token, "grant_voucher": None})
+    assert rejected(BOB.agent.build_renewal_request(envelope)).startswith("compact JWS malformed: ")
     assert rejected(BOB.agent.build_renewal_request(Party(9).tct(BOB))) == "signature verification failed"
     assert rejected(BOB.agent.build_renewal_request(ALICE.tct(BOB, iat=0, exp=1))) == (
         "TCT has expired or is not yet valid")
-    # The proof of possession must come from the subject's key.
     assert rejected(CAROL_P256.agent.build_renewal_request(token)) == "TCT signature is invalid"
     request = json.loads(BOB.agent.build_renewal_request(token))
-    assert rejected(json.dumps({**request, "pop_signature": "nope"})) == "TCT signature is invalid"
+    other_nonce = json.loads(BOB.agent.build_renewal_request(token))["pop_nonce"]
+    assert other_nonce != request["pop_nonce"]
+    assert rejected(json.dumps({**request, "pop_nonce": other_nonce})) == "TCT signature is invalid"
     assert rejected(json.dumps({**request, "pop_nonce": request["pop_nonce"] + "=="})) == (
         "claims malformed: pop_nonce: base64url padding is forbidden in VESK")
-    other_nonce = json.loads(BOB.agent.build_renewal_request(token))["pop_nonce"]
-    assert rejected(json.dumps({**request, "pop_nonce": other_nonce})) == "TCT signature is invalid"
-    # The PoP is checked only after the token, and the lifetime only after the PoP.
-    with pytest.raises(RuntimeError, match="TCT signature is invalid"):
-        ALICE.agent.process_renewal_request(json.dumps({**request, "pop_signature": "x"}), 0, 0)
+    # The proof is checked before the lifetime.
+    assert rejected(json.dumps({**request, "pop_signature": "x"}), 0, 0) == "TCT signature is invalid"
 
 
 def test_renewal_payload_wire_form():
     token = ALICE.tct(BOB)
     text = BOB.agent.build_renewal_request(token)
     request = json.loads(text)
-    assert list(request) == ["current_tct", "pop_nonce", "pop_signature"]
     assert text == json.dumps(request, separators=(",", ":"))
-    assert request["current_tct"] == token
-    assert len(request["pop_nonce"]) == 22 and len(request["pop_signature"]) == 86
-    # The proof is an Ed25519 signature over SHA-256 of the nonce bytes.
+    assert list(request) == ["current_tct", "pop_nonce", "pop_signature"] and request["current_tct"] == token
     BOB.public_key().verify(b64u_decode(request["pop_signature"]),
                             hashlib.sha256(b64u_decode(request["pop_nonce"])).digest())
-    assert json.loads(BOB.agent.build_renewal_request(token))["pop_nonce"] != request["pop_nonce"]
-
-    p256_request = json.loads(DAVE_P256.agent.build_renewal_request("anything"))
-    assert p256_request["pop_signature"].startswith("p256.") and len(p256_request["pop_signature"]) == 91
+    assert json.loads(DAVE_P256.agent.build_renewal_request("x"))["pop_signature"].startswith("p256.")
 
     far = int(time.time()) + 86400
-    as_array = json.dumps([request["current_tct"], request["pop_nonce"], request["pop_signature"]])
+    as_array = json.dumps(list(request.values()))
     assert json.loads(ALICE.agent.process_renewal_request(as_array, far, 60))["tct"]
-    for bad, start in [
-        (json.dumps({**request, "extra": 1}), "invalid renewal payload JSON: unknown field `extra`, expected "
-                                              "one of `current_tct`, `pop_nonce`, `pop_signature`"),
-        (json.dumps({"current_tct": token, "pop_nonce": request["pop_nonce"]}),
-         "invalid renewal payload JSON: missing field `pop_signature`"),
-        (json.dumps([token, request["pop_nonce"]]),
-         "invalid renewal payload JSON: invalid length 2, expected struct TctRenewalPayload with 3 elements"),
+    for bad, message in [
+        (json.dumps({**request, "x": 1}), "unknown field `x`, expected one of `current_tct`, `pop_nonce`, "
+                                          "`pop_signature`"),
+        (json.dumps([token, request["pop_nonce"]]), "invalid length 2, expected struct TctRenewalPayload with 3 elements"),
     ]:
-        with pytest.raises(ValueError) as raised:
+        with pytest.raises(ValueError, match="^invalid renewal payload JSON: " + re.escape(message)):
             ALICE.agent.process_renewal_request(bad, far, 60)
-        assert str(raised.value).startswith(start)
 
 
 @pytest.mark.parametrize(
@@ -535,10 +436,8 @@ def test_renewal_payload_wire_form():
         (vesk.VeskAgent.verify_tct_cached,
          "($self, tct_token, required_grant, store, expected_audience=None, revoked_jtis=None)"),
         (vesk.VeskAgent.build_renewal_request, "($self, current_tct_envelope_json)"),
-        (vesk.VeskAgent.process_renewal_request,
-         "($self, request_payload_json, manifest_exp_unix_secs, new_ttl_secs)"),
+        (vesk.VeskAgent.process_renewal_request, "($self, request_payload_json, manifest_exp_unix_secs, new_ttl_secs)"),
     ],
 )
 def test_text_signatures(member, signature):
-    assert member.__text_signature__ == signature
-    assert member.__doc__
+    assert member.__text_signature__ == signature and member.__doc__

@@ -345,18 +345,18 @@ Result<Value> TextReader::parse_number(bool positive) {
     return Value(d);
 }
 
-Result<void> TextReader::parse_array_body(Array& out, bool reject_duplicates) {
+Result<void> TextReader::parse_array_body(Array& out) {
     bool first = true;
     for (;;) {
         auto more = next_element(first);
         if (!more) return std::unexpected(more.error());
         if (!*more) return {};
         out.emplace_back();
-        if (auto r = parse_any(out.back(), reject_duplicates); !r) return r;
+        if (auto r = parse_any(out.back()); !r) return r;
     }
 }
 
-Result<void> TextReader::parse_object_body(Object& out, bool reject_duplicates) {
+Result<void> TextReader::parse_object_body(Object& out) {
     bool first = true;
     std::string key;
     std::unordered_map<std::string, std::size_t> index;
@@ -374,10 +374,9 @@ Result<void> TextReader::parse_object_body(Object& out, bool reject_duplicates) 
             auto it = index.find(key);
             if (it != index.end()) existing = &out[it->second].second;
         }
-        if (existing && reject_duplicates) return std::unexpected(duplicate_field(key));
         if (auto r = colon(); !r) return r;
         Value value;
-        if (auto r = parse_any(value, reject_duplicates); !r) return r;
+        if (auto r = parse_any(value); !r) return r;
         if (existing) {
             *existing = std::move(value);
         } else {
@@ -387,7 +386,7 @@ Result<void> TextReader::parse_object_body(Object& out, bool reject_duplicates) 
     }
 }
 
-Result<void> TextReader::parse_any(Value& out, bool reject_duplicates) {
+Result<void> TextReader::parse_any(Value& out) {
     auto c = peek_ws();
     if (!c) return std::unexpected(peek_error("EOF while parsing a value"));
     switch (*c) {
@@ -420,14 +419,14 @@ Result<void> TextReader::parse_any(Value& out, bool reject_duplicates) {
         }
         case '[': {
             Array a;
-            auto r = container('[', [&] { return parse_array_body(a, reject_duplicates); });
+            auto r = container('[', [&] { return parse_array_body(a); });
             if (!r) return r;
             out = std::move(a);
             return {};
         }
         case '{': {
             Object o;
-            auto r = container('{', [&] { return parse_object_body(o, reject_duplicates); });
+            auto r = container('{', [&] { return parse_object_body(o); });
             if (!r) return r;
             out = std::move(o);
             return {};
@@ -437,9 +436,9 @@ Result<void> TextReader::parse_any(Value& out, bool reject_duplicates) {
     }
 }
 
-Result<Value> TextReader::read_value(bool reject_duplicates) {
+Result<Value> TextReader::read_value() {
     Value v;
-    if (auto r = parse_any(v, reject_duplicates); !r) return std::unexpected(r.error());
+    if (auto r = parse_any(v); !r) return std::unexpected(r.error());
     return v;
 }
 

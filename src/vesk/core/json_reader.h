@@ -27,9 +27,8 @@ class TextReader {
   public:
     explicit TextReader(std::string_view text) : in_(text) {}
 
-    // Any JSON value. With `reject_duplicates`, an object naming a member twice fails
-    // with "duplicate field `x`"; otherwise the later value takes the first one's place.
-    Result<Value> read_value(bool reject_duplicates = false);
+    // Any JSON value; a member named twice takes the later value at the first one's place.
+    Result<Value> read_value();
     // After the top-level value only space, tab, LF and CR may follow.
     Result<void> finish();
 
@@ -70,9 +69,9 @@ class TextReader {
     Error fix(Error e) const;
 
   private:
-    Result<void> parse_any(Value& out, bool reject_duplicates);
-    Result<void> parse_array_body(Array& out, bool reject_duplicates);
-    Result<void> parse_object_body(Object& out, bool reject_duplicates);
+    Result<void> parse_any(Value& out);
+    Result<void> parse_array_body(Array& out);
+    Result<void> parse_object_body(Object& out);
     Result<void> parse_string(std::string& out);  // after the opening quote
     Result<void> parse_escape(std::string& out);
     Result<unsigned> parse_hex4();

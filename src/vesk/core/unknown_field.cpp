@@ -8,7 +8,7 @@ namespace vesk {
 
 std::optional<std::string> parse_json_value(std::string_view bytes) {
     json::TextReader reader(bytes);
-    auto value = reader.read_value(/*reject_duplicates=*/true);
+    auto value = reader.read_value();
     if (!value) return value.error().text();
     return std::nullopt;
 }

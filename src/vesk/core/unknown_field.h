@@ -13,8 +13,8 @@
 
 namespace vesk {
 
-// Nothing when the bytes begin with one well-formed JSON value (depth budget 128, no
-// object naming a member twice at any depth), else the error text with its position.
+// Nothing when the bytes begin with one well-formed JSON value (depth budget 128), else
+// the error text with its position. Repeated member names are left to the typed readers.
 // Bytes after that first value are not looked at.
 std::optional<std::string> parse_json_value(std::string_view bytes);
 inline std::optional<std::string> parse_json_value(std::span<const std::uint8_t> bytes) {

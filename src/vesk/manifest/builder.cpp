@@ -1,11 +1,11 @@
 #include "vesk/manifest/builder.h"
 
 #include <array>
-#include <limits>
 #include <utility>
 
 #include "vesk/core/base64url.h"
 #include "vesk/core/clock.h"
+#include "vesk/core/saturating.h"
 #include "vesk/core/url.h"
 #include "vesk/crypto/random.h"
 #include "vesk/crypto/sha256.h"
@@ -14,13 +14,6 @@
 
 namespace vesk::manifest {
 namespace {
-
-std::int64_t saturating_add(std::int64_t a, std::int64_t b) {
-    std::int64_t sum;
-    if (!__builtin_add_overflow(a, b, &sum)) return sum;
-    return b > 0 ? std::numeric_limits<std::int64_t>::max()
-                 : std::numeric_limits<std::int64_t>::min();
-}
 
 std::expected<ManifestPop, ManifestError> prove_possession(const SigningKey& key) {
     std::array<std::uint8_t, 16> challenge{};
@@ -66,7 +59,7 @@ std::expected<Manifest, ManifestError> build_signed_manifest(ManifestBuilder bui
         .required_peer_capabilities = std::move(builder.required_capabilities),
         .proof_of_possession = std::move(*pop),
         .published_at = published_at,
-        .expires_at = saturating_add(published_at, builder.lifetime_secs),
+        .expires_at = sat_add(published_at, builder.lifetime_secs),
         .extensions = std::nullopt,
         .signature = {},
     };

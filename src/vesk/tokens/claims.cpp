@@ -3,10 +3,6 @@
 #include "vesk/core/unknown_field.h"
 
 namespace vesk {
-std::expected<std::string, CanonicalJsonError> canonical_tct_claims(const TctClaims& claims) {
-    return canonical_json(json::to_value(claims));
-}
-
 TctError claims_read_error(const json::Error& error) {
     if (auto name = unknown_field_name(error)) return TctError::unknown_field(std::move(*name));
     return TctError::claims_malformed(error.text());

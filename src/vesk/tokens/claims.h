@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "vesk/core/aid.h"
-#include "vesk/core/canonical_json.h"
 #include "vesk/core/json_record.h"
 #include "vesk/core/uuid.h"
 #include "vesk/crypto/jws.h"
@@ -57,9 +56,6 @@ constexpr auto describe_json(std::type_identity<TctClaims>) {
 
 // Claims are read strictly with json::from_json<TctClaims> (text, positioned errors) or
 // json::from_value<TctClaims> (a parsed value).
-
-// The canonical (signed) bytes of the claims.
-std::expected<std::string, CanonicalJsonError> canonical_tct_claims(const TctClaims& claims);
 
 // Payload bytes viewed as text.
 inline std::string_view as_text(const Bytes& bytes) {

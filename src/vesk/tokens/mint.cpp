@@ -12,12 +12,7 @@ namespace vesk {
 
 std::expected<std::string, CryptoError> encode_tct_jws(const SigningKey& key,
                                                        const TctClaims& claims) {
-    auto payload = canonical_tct_claims(claims);
-    if (!payload) {
-        return std::unexpected(
-            CryptoError::jws_malformed("claims canonicalization: " + payload.error().text()));
-    }
-    return jws::sign_claims_bytes(key, jws::kTypTct, *payload);
+    return jws::encode_compact(key, jws::kTypTct, json::to_value(claims));
 }
 
 std::expected<MintedTct, TctError> mint_tct(TctMintRequest request) {

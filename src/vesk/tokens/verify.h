@@ -31,7 +31,6 @@ class RevokedJtiSet final : public JtiRevocationCheck {
     explicit RevokedJtiSet(std::set<std::string> revoked) : revoked_(std::move(revoked)) {}
     bool is_revoked(const Uuid& jti) const override;
     bool contains(const std::string& jti_text) const { return revoked_.contains(jti_text); }
-    bool empty() const { return revoked_.empty(); }
 
   private:
     std::set<std::string> revoked_;

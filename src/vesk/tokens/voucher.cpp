@@ -5,19 +5,9 @@
 
 namespace vesk {
 
-std::expected<std::string, CanonicalJsonError> canonical_grant_voucher_claims(
-    const GrantVoucherClaims& claims) {
-    return canonical_json(json::to_value(claims));
-}
-
 std::expected<std::string, CryptoError> sign_grant_voucher(const SigningKey& key,
                                                            const GrantVoucherClaims& claims) {
-    auto payload = canonical_grant_voucher_claims(claims);
-    if (!payload) {
-        return std::unexpected(
-            CryptoError::jws_malformed("claims canonicalization: " + payload.error().text()));
-    }
-    return jws::sign_claims_bytes(key, jws::kTypGrant, *payload);
+    return jws::encode_compact(key, jws::kTypGrant, json::to_value(claims));
 }
 
 std::expected<GrantVoucherClaims, TctError> verify_grant_voucher(std::string_view voucher,

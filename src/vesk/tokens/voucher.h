@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "vesk/core/aid.h"
-#include "vesk/core/canonical_json.h"
 #include "vesk/core/json_record.h"
 #include "vesk/core/uuid.h"
 #include "vesk/crypto/keys.h"
@@ -42,9 +41,7 @@ constexpr auto describe_json(std::type_identity<GrantVoucherClaims>) {
                         json::member("ext", &V::ext));
 }
 
-std::expected<std::string, CanonicalJsonError> canonical_grant_voucher_claims(
-    const GrantVoucherClaims& claims);
-
+// Signed over the canonical JSON of the claims.
 std::expected<std::string, CryptoError> sign_grant_voucher(const SigningKey& key,
                                                            const GrantVoucherClaims& claims);
 
