@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <expected>
 #include <functional>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -35,11 +34,6 @@ struct StepError {
 // Prepares the own identity; a step calls it once, after reading its input and before any
 // check of it.
 using PrepareOwnIdentity = std::function<std::expected<OwnIdentityPreparation, StepError>()>;
-
-// The preparation from the session's own identity and an optional minter: a missing minter
-// is the caller's malformed input, a broken own identity hint a failure.
-PrepareOwnIdentity own_identity_preparer(const OwnIdentity& identity,
-                                         std::optional<MintJwtFn> mint_jwt);
 
 // An AID text kept in a handshake state, which was read from a Manifest and so parses.
 Aid held_aid(const std::string& text);
