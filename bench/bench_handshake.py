@@ -11,6 +11,10 @@ sign or verify by the `cryptography` package:
               + 3 (hello_ack: the same) + 3 (commit: nonce, TCT, voucher)
               + 3 (complete: nonce, TCT, voucher)
 
+The reference operations run in OpenSSL (through `cryptography`), whose Ed25519 verification
+is slower than the module's own; a ratio below 1 therefore still leaves room for overhead, and
+is best read against earlier runs on the same machine.
+
     PYTHONPATH=build/dev python bench/bench_handshake.py
 """
 
