@@ -70,10 +70,6 @@ TEST(HandshakeMessages, CommitReaderRules) {
          "`pop_nonce_echo`, `extensions`"},
         {"not an object", R"("text")",
          "invalid type: string \"text\", expected struct MutualCommitPayload"},
-        {"empty array", R"([])",
-         "invalid length 0, expected struct MutualCommitPayload with 5 elements"},
-        {"number as tct", R"({"tct":1,"pop_signature":"s","pop_nonce_echo":"n"})",
-         "invalid type: integer `1`, expected a string"},
     };
     for (const ReadCase& c : cases) {
         auto read = json::from_value<MutualCommitPayload>(parsed(c.commit_payload));
@@ -97,10 +93,6 @@ TEST(HandshakeMessages, IdentityTypeReading) {
         {R"({"type":{"oidc":null},"subject":"s","proof":"p"})", ""},
         {R"({"type":"x509","subject":"s","proof":"p"})",
          "unknown variant `x509`, expected `oidc` or `pinned_key`"},
-        {R"({"type":"oidc","subject":"s"})", "missing field `proof`"},
-        {R"(["oidc","https://i/","s","p",null,{}])", ""},
-        {R"(["oidc","https://i/","s"])",
-         "invalid length 3, expected struct IdentityDescriptor with 6 elements"},
     };
     for (const auto& [text, error] : cases) {
         auto read = json::from_value<IdentityDescriptor>(parsed(text));
@@ -150,47 +142,16 @@ TEST(HandshakeMessages, HelloPayloadFromEnvelopeText) {
     EXPECT_EQ(as_ack.error().text(), "missing field `pop_nonce_echo`");
 }
 
-TEST(HandshakeErrors, Texts) {
-    using K = HandshakeError::Kind;
-    const std::pair<HandshakeError, const char*> cases[] = {
-        {HandshakeError::invalid_envelope("commit sender mismatch"),
-         "invalid envelope: commit sender mismatch"},
-        {HandshakeError::of(K::EnvelopeSignatureInvalid), "envelope signature invalid"},
-        {HandshakeError::of(K::IncompatibleTrustAnchors), "incompatible trust anchors"},
-        {HandshakeError::from(manifest::ManifestError::of(manifest::ManifestError::Kind::Expired)),
-         "manifest verification failed: manifest has expired"},
-        {HandshakeError::identity("proof malformed"),
-         "identity verification failed: proof malformed"},
-        {HandshakeError::issuer_key_resolution("https://Issuer.example",
-                                               "issuer resolved zero candidate keys"),
-         "issuer key resolution failed for https://Issuer.example: issuer resolved zero candidate "
-         "keys"},
-        {HandshakeError::of(K::NonceMismatch), "nonce mismatch"},
-        {HandshakeError::of(K::PopSignatureInvalid), "pop signature verification failed"},
-        {HandshakeError::of(K::InsufficientGrants), "insufficient grants in peer-issued TCT"},
-        {HandshakeError::of(K::GrantsExceedOffered),
-         "peer-issued TCT grants exceed the issuer's offered_capabilities"},
-        {HandshakeError::from(TctError::of(TctError::Kind::Expired)),
-         "TCT verification failed: TCT has expired or is not yet valid"},
-        {HandshakeError::from(CryptoError::verification_failed()), "signature verification failed"},
-        {HandshakeError::state("on_commit out of order"),
-         "handshake state error: on_commit out of order"},
-        {HandshakeError::of(K::Rng, "no entropy"), "rng failure: no entropy"},
-        {HandshakeError::of(K::PolicyDenied), "policy denies handshake (empty grant intersection)"},
-        {HandshakeError::of(K::Canonicalization, "x"), "canonicalization failed: x"},
-        {HandshakeError::of(K::UnknownField, "y"), "unknown field: y"},
-    };
-    for (const auto& [error, text] : cases) EXPECT_EQ(error.text(), text);
-
-    using R = JwksResolveError::Kind;
-    EXPECT_EQ((JwksResolveError{R::IssuerNotTrusted, "https://i.example/"}).text(),
-              "issuer not trusted: https://i.example/");
-    EXPECT_EQ((JwksResolveError{R::Resolve, "d"}).text(), "could not resolve issuer keys: d");
-    EXPECT_EQ((JwksResolveError{R::MalformedJwks, "d"}).text(), "malformed JWKS: d");
-    EXPECT_EQ((JwksResolveError{R::NoPinnedKeysNoSafeGrants, ""}).text(),
-              "no pinned keys available and SoftFail has no safe_grants");
-    EXPECT_EQ((JwksResolveError{R::SoftFailNeedsResolveOutcome, ""}).text(),
-              "SoftFail degradation requires resolve_outcome(); plain resolve() fails closed");
+// Wrapped errors show their own texts: a crypto error with nothing added.
+TEST(HandshakeErrors, WrappedTexts) {
+    EXPECT_EQ(HandshakeError::from(CryptoError::verification_failed()).text(),
+              "signature verification failed");
+    EXPECT_EQ(
+        HandshakeError::from(manifest::ManifestError::of(manifest::ManifestError::Kind::Expired))
+            .text(),
+        "manifest verification failed: manifest has expired");
+    EXPECT_EQ(HandshakeError::from(TctError::of(TctError::Kind::Expired)).text(),
+              "TCT verification failed: TCT has expired or is not yet valid");
 }
 
 }  // namespace

@@ -31,14 +31,14 @@ json::Result<void> read_open_record(json::TextReader& r, std::string_view expect
             auto more = r.next_key(first, key);
             if (!more) return std::unexpected(more.error());
             if (!*more) break;
-            if (auto c = r.colon(); !c) return c;
             auto i = static_cast<std::size_t>(std::ranges::find(names, key) - names.begin());
+            if (i < N && seen[i]) return std::unexpected(json::duplicate_field(key));
+            if (auto c = r.colon(); !c) return c;
             if (i == N) {
                 if (auto skipped = r.read_value(); !skipped)
                     return std::unexpected(skipped.error());
                 continue;
             }
-            if (seen[i]) return std::unexpected(json::duplicate_field(key));
             seen[i] = true;
             if (auto done = read_member(i); !done) return done;
         }

@@ -6,9 +6,8 @@
 
 namespace vesk {
 
-std::expected<void, PrecheckFailure> precheck_token_members(
-    std::string_view token, std::string_view typ, std::span<const std::string_view> member_names) {
-    if (JwsHeader::parse(token) != typ) return {};
+std::expected<Bytes, PrecheckFailure> check_payload_members(
+    std::string_view token, std::span<const std::string_view> member_names) {
     auto payload = jws::decode_segment(token);
     if (!payload) {
         return std::unexpected(
@@ -19,13 +18,21 @@ std::expected<void, PrecheckFailure> precheck_token_members(
         return std::unexpected(PrecheckFailure{PrecheckFailure::Kind::NotJson, std::move(*bad)});
     }
     // Only a payload that is one whole JSON value is looked into; anything else is refused
-    // later, once the signature has been checked.
-    auto value = json::parse(text);
-    if (!value) return {};
-    if (auto unknown = first_unknown_field(*value, member_names)) {
-        return std::unexpected(
-            PrecheckFailure{PrecheckFailure::Kind::UnknownMember, std::move(*unknown)});
+    // later by the strict reading.
+    if (auto value = json::parse(text)) {
+        if (auto unknown = first_unknown_field(*value, member_names)) {
+            return std::unexpected(
+                PrecheckFailure{PrecheckFailure::Kind::UnknownMember, std::move(*unknown)});
+        }
     }
+    return std::move(*payload);
+}
+
+std::expected<void, PrecheckFailure> precheck_token_members(
+    std::string_view token, std::string_view typ, std::span<const std::string_view> member_names) {
+    if (JwsHeader::parse(token) != typ) return {};
+    auto checked = check_payload_members(token, member_names);
+    if (!checked) return std::unexpected(std::move(checked.error()));
     return {};
 }
 

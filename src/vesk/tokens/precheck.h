@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "vesk/core/base64url.h"
 #include "vesk/crypto/crypto_error.h"
 
 namespace vesk {
@@ -22,7 +23,13 @@ struct PrecheckFailure {
     CryptoError crypto{};
 };
 
-// Does nothing unless the token's header declares exactly `typ`.
+// The decoded payload of a token, whatever its type, provided it begins with one well-formed
+// JSON value and, when it is one whole object, names only `member_names`.
+std::expected<Bytes, PrecheckFailure> check_payload_members(
+    std::string_view token, std::span<const std::string_view> member_names);
+
+// The same check, made only when the token's header declares exactly `typ`; does nothing
+// otherwise. the token's header declares exactly `typ`.
 std::expected<void, PrecheckFailure> precheck_token_members(
     std::string_view token, std::string_view typ, std::span<const std::string_view> member_names);
 

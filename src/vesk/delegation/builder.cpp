@@ -1,0 +1,70 @@
+#include "vesk/delegation/builder.h"
+
+#include <algorithm>
+
+#include "vesk/core/saturating.h"
+#include "vesk/crypto/thumbprint.h"
+#include "vesk/delegation/claims.h"
+#include "vesk/tokens/voucher.h"
+
+namespace vesk {
+namespace {
+
+std::expected<GrantVoucherClaims, DelegationError> decode_voucher(std::string_view voucher) {
+    auto payload = early_payload(voucher, kGrantVoucherClaimNames);
+    if (!payload) return std::unexpected(std::move(payload.error()));
+    auto claims = json::from_json<GrantVoucherClaims>(as_text(*payload));
+    if (!claims) return std::unexpected(delegation_read_error(claims.error(), "voucher: "));
+    return std::move(*claims);
+}
+
+}  // namespace
+
+std::expected<std::string, DelegationError> build_delegation(
+    const DelegationBuildRequest& request) {
+    using K = DelegationError::Kind;
+    const SigningKey& signer = *request.signer;
+    auto voucher = decode_voucher(request.voucher_token);
+    if (!voucher) return std::unexpected(std::move(voucher.error()));
+    if (voucher->sub.as_str() != signer.aid().as_str()) {
+        return std::unexpected(DelegationError::of(K::VoucherInvalid));
+    }
+
+    if (!request.delegatee)
+        return std::unexpected(DelegationError::of(K::MissingField, "delegatee"));
+    const Aid& delegatee = *request.delegatee;
+    if (request.scope.empty()) return std::unexpected(DelegationError::of(K::EmptyScope));
+    if (delegatee.as_str() == signer.aid().as_str()) {
+        return std::unexpected(DelegationError::of(K::SelfDelegation));
+    }
+    if (voucher->grants.empty() || !scope_within(request.scope, voucher->grants)) {
+        return std::unexpected(DelegationError::of(K::ScopeExceedsGrant));
+    }
+    // The delegation never outlives the grant it passes on.
+    const std::int64_t exp = std::min(sat_add(request.now, request.ttl_secs), voucher->exp);
+
+    auto delegatee_key = VerifyingKey::from_aid(delegatee);
+    if (!delegatee_key) return std::unexpected(DelegationError::from(delegatee_key.error()));
+    auto jkt = jwk_thumbprint(*delegatee_key);
+    if (!jkt) return std::unexpected(DelegationError::from(jkt.error()));
+
+    const DelegationClaims claims{
+        .ver = std::string(kProtocolVersion),
+        .iss = signer.aid(),
+        .sub = delegatee,
+        .aud = voucher->iss,
+        .scope = request.scope,
+        .exp = exp,
+        .cnf = Cnf{std::move(*jkt)},
+        .voucher = request.voucher_token,
+        .jti = std::nullopt,
+        .chain = std::nullopt,
+        .chain_hash = std::nullopt,
+        .ext = std::nullopt,
+    };
+    auto token = sign_delegation_token(signer, claims);
+    if (!token) return std::unexpected(DelegationError::from(std::move(token.error())));
+    return std::move(*token);
+}
+
+}  // namespace vesk
