@@ -30,6 +30,11 @@ def step(text):
     print(f"- {text}")
 
 
+def check(condition, what):
+    if not condition:
+        raise AssertionError(f"expected: {what}")
+
+
 class Issuer:
     """A stand-in OIDC issuer: one P-256 key, published as a JWK."""
 
@@ -83,25 +88,25 @@ def main():
     alice_holds = initiator.complete(commit_ack)
     alice_pair, bob_pair = json.loads(alice_holds), json.loads(bob_holds)
 
-    # Each presents its TCT to the other, who checks it.
-    for holder, peer, pair, grant in (("alice", alice, alice_pair, "search"),
-                                      ("bob", bob, bob_pair, "calendar.read")):
-        identity = peer.verify_tct(pair["tct"], grant)
-        step(f"{holder}'s TCT verified: issued by {identity.peer_aid[:24]}..., "
-             f"grants {identity.grants}")
+    # Each presents its TCT to the other, who checks it as a resource server would.
+    for name, presenter, verifier, pair, grant in (
+            ("alice", alice, bob, alice_pair, "search"),
+            ("bob", bob, alice, bob_pair, "calendar.read")):
+        identity = verifier.verify_tct(pair["tct"], grant, expected_audience=presenter.aid)
+        check(identity.peer_aid == verifier.aid, "the TCT names its issuer")
+        step(f"{name} presented its TCT: grants {identity.grants}, "
+             f"jti {identity.jti}, expires {identity.expires_at}")
 
-    if not hasattr(alice, "build_delegation"):
-        step("delegation is not available in this build; skipped")
-        return
     carol = vesk.VeskAgent.generate()
     token = alice.build_delegation(alice_pair["grant_voucher"], carol.aid, ["search"])
     step("alice delegated search to carol")
     verified = vesk.verify_delegation(token, bob.aid)
-    step(f"bob verified the delegation: {verified.delegator[:24]}... -> "
+    step(f"bob verified the delegation: {verified.issued_by[:24]}... -> "
          f"{verified.delegatee[:24]}..., grants {verified.grants}")
+    check(verified.grants == ["search"], "the delegation carries the delegated grant")
     carol_pair = json.loads(bob.issue_tct_for_delegatee(verified))
-    identity = carol.verify_tct(carol_pair["tct"], "search")
-    step(f"carol holds a TCT from bob for {identity.grants}")
+    identity = bob.verify_tct(carol_pair["tct"], "search", expected_audience=carol.aid)
+    step(f"bob redeemed it: carol presented her own TCT from bob for {identity.grants}")
 
 
 if __name__ == "__main__":

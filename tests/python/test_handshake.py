@@ -166,10 +166,11 @@ def test_every_pairing_of_suites_and_identities_completes(party, kind_a, kind_b)
     assert (b_identity.peer_aid, b_identity.grants) == (a.aid, GRANTS_A)
     hello_nonce = json.loads(run.hello_json)["payload"]["pop_nonce"]
     assert not a.oidc or a.nonces[-1] == hello_nonce
-    if hasattr(a.agent, "build_delegation"):
-        carol = vesk.VeskAgent.generate()
-        token = a.agent.build_delegation(run.a_holds["grant_voucher"], carol.aid, ["search"])
-        assert vesk.verify_delegation(token, b.aid).delegatee == carol.aid
+    # The voucher the initiator received lets it delegate to a third agent.
+    carol = vesk.VeskAgent.generate()
+    token = a.agent.build_delegation(run.a_holds["grant_voucher"], carol.aid, ["search"])
+    verified = vesk.verify_delegation(token, b.aid)
+    assert (verified.issued_by, verified.delegatee) == (a.aid, carol.aid)
 
 
 def test_messages_carry_types_senders_echoes_and_proofs(ab):
