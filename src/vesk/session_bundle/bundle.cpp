@@ -1,0 +1,61 @@
+#include "vesk/session_bundle/bundle.h"
+
+#include "vesk/core/canonical_json.h"
+#include "vesk/core/unknown_field.h"
+#include "vesk/crypto/jws.h"
+
+namespace vesk::session_bundle {
+
+BundleSigningView BundleSigningView::of(const SessionTrustBundle& bundle) {
+    return {bundle.version,    bundle.session_id,   bundle.coordinator, bundle.issued_at,
+            bundle.expires_at, bundle.participants, bundle.extensions};
+}
+
+std::expected<std::string, BundleError> signing_bytes(const BundleSigningView& view) {
+    json::Object body;
+    body.append_new("version", json::Value(view.version));
+    body.append_new("session_id", json::to_value(view.session_id));
+    body.append_new("coordinator", json::Value(view.coordinator.as_str()));
+    body.append_new("issued_at", json::Value(view.issued_at));
+    body.append_new("expires_at", json::Value(view.expires_at));
+    json::Array participants;
+    participants.reserve(view.participants.size());
+    for (const ParticipantEntry& entry : view.participants) {
+        participants.push_back(json::to_value(entry));
+    }
+    body.append_new("participants", std::move(participants));
+    if (view.extensions) body.append_new("extensions", json::to_value(*view.extensions));
+    auto bytes = canonical_json(body);
+    if (!bytes) return std::unexpected(BundleError::canonicalization(bytes.error().text()));
+    return std::move(*bytes);
+}
+
+std::expected<TctClaims, BundleError> decode_participant_claims(std::string_view token) {
+    auto payload = jws::decode_segment(token);
+    if (!payload) {
+        return std::unexpected(
+            BundleError::canonicalization("participant tct: " + payload.error().text()));
+    }
+    const std::string_view text = as_text(*payload);
+    if (auto malformed = parse_json_value(text)) {
+        return std::unexpected(
+            BundleError::canonicalization("participant tct claims: " + *malformed));
+    }
+    // An unknown claim is named even when other claims are missing or malformed.
+    if (auto value = json::from_json<json::Value>(text)) {
+        if (auto unknown = first_unknown_field(*value, kTctClaimNames)) {
+            return std::unexpected(BundleError::of(BundleError::Kind::UnknownField, *unknown));
+        }
+    }
+    auto claims = json::from_json<TctClaims>(text);
+    if (!claims) {
+        if (auto unknown = unknown_field_name(claims.error())) {
+            return std::unexpected(BundleError::of(BundleError::Kind::UnknownField, *unknown));
+        }
+        return std::unexpected(
+            BundleError::canonicalization("participant tct claims: " + claims.error().text()));
+    }
+    return std::move(*claims);
+}
+
+}  // namespace vesk::session_bundle

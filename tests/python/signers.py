@@ -1,0 +1,71 @@
+"""Agent keys held twice, by the module (`VeskAgent.from_seed`) and by `cryptography`, so that
+tests sign, mint and check artefacts independently of the module."""
+
+import base64
+import hashlib
+import uuid
+
+import jwt
+import rfc8785
+from cryptography.hazmat.primitives import hashes, serialization
+from cryptography.hazmat.primitives.asymmetric import ec, ed25519
+from cryptography.hazmat.primitives.asymmetric.utils import (
+    decode_dss_signature,
+    encode_dss_signature,
+)
+
+import vesk
+
+
+def b64u(data: bytes) -> str:
+    return base64.urlsafe_b64encode(data).rstrip(b"=").decode()
+
+
+class Signer:
+    def __init__(self, seed_byte: int, suite: str = "ed25519"):
+        seed = bytes([seed_byte]) * 32
+        self.agent = vesk.VeskAgent.from_seed(seed, suite)
+        self.p256 = suite == "p256"
+        if self.p256:
+            self.private = ec.derive_private_key(int.from_bytes(seed, "big"), ec.SECP256R1())
+            point = self.private.public_key().public_numbers()
+            raw = self.private.public_key().public_bytes(
+                serialization.Encoding.X962, serialization.PublicFormat.CompressedPoint)
+            self.aid = "aid:pubkey:p256:" + b64u(raw)
+            jwk = {"crv": "P-256", "kty": "EC", "x": b64u(point.x.to_bytes(32, "big")),
+                   "y": b64u(point.y.to_bytes(32, "big"))}
+        else:
+            self.private = ed25519.Ed25519PrivateKey.from_private_bytes(seed)
+            raw = self.private.public_key().public_bytes(
+                serialization.Encoding.Raw, serialization.PublicFormat.Raw)
+            self.aid = "aid:pubkey:" + b64u(raw)
+            jwk = {"crv": "Ed25519", "kty": "OKP", "x": b64u(raw)}
+        self.jkt = b64u(hashlib.sha256(rfc8785.dumps(jwk)).digest())
+        assert self.agent.aid == self.aid
+
+    def sign_body(self, body) -> str:
+        """The signature text over SHA-256 of the body's canonical JSON."""
+        digest = hashlib.sha256(rfc8785.dumps(body)).digest()
+        if not self.p256:
+            return b64u(self.private.sign(digest))
+        r, s = decode_dss_signature(self.private.sign(digest, ec.ECDSA(hashes.SHA256())))
+        return "p256." + b64u(r.to_bytes(32, "big") + s.to_bytes(32, "big"))
+
+    def check_body(self, body, text: str) -> None:
+        """Raises unless `text` is this key's signature over the body's canonical JSON."""
+        digest = hashlib.sha256(rfc8785.dumps(body)).digest()
+        raw = base64.urlsafe_b64decode(text.removeprefix("p256.") + "==")
+        if not self.p256:
+            return self.private.public_key().verify(raw, digest)
+        assert text.startswith("p256.")
+        der = encode_dss_signature(int.from_bytes(raw[:32], "big"), int.from_bytes(raw[32:], "big"))
+        self.private.public_key().verify(der, digest, ec.ECDSA(hashes.SHA256()))
+
+    def tct(self, holder: "Signer", iat: int, exp: int, jti=None, **overrides) -> str:
+        """A TCT issued by this key to `holder`, minted with PyJWT over canonical claims."""
+        claims = {"ver": "vesk/0.2", "jti": str(jti or uuid.uuid4()), "iss": self.aid,
+                  "sub": holder.aid, "aud": holder.aid, "iat": iat, "exp": exp,
+                  "grants": ["read"], "cnf": {"jkt": holder.jkt}, **overrides}
+        return jwt.api_jws.encode(rfc8785.dumps(claims), self.private,
+                                  algorithm="ES256" if self.p256 else "EdDSA",
+                                  headers={"typ": "vesk-tct+jwt"})
