@@ -63,8 +63,9 @@ std::expected<MutualCommitPayload, HandshakeError> on_hello_ack(
         return fail(HandshakeError::invalid_envelope(
             "HELLO_ACK manifest AID does not match the intended peer"));
     }
-    if (payload.pop_nonce_echo != hello.pop_nonce)
+    if (payload.pop_nonce_echo != hello.pop_nonce) {
         return fail(HandshakeError::of(Kind::NonceMismatch));
+    }
     auto peer_key =
         verify_peer_identity(envelope, peer, payload.identity, payload.pop_nonce, settings);
     if (!peer_key) return fail(std::move(peer_key.error()));
@@ -110,8 +111,9 @@ std::expected<IssuedTct, HandshakeError> on_commit_ack(InitiatorState& state,
     if (sender != sent->peer_aid) {
         return fail(HandshakeError::invalid_envelope("commit_ack sender mismatch"));
     }
-    if (payload.pop_nonce_echo != sent->pop_nonce)
+    if (payload.pop_nonce_echo != sent->pop_nonce) {
         return fail(HandshakeError::of(Kind::NonceMismatch));
+    }
 
     // From here on a failure leaves the session waiting for a better MUTUAL_COMMIT_ACK.
     if (auto possession = pop_verify_nonce(sent->peer_key, sent->pop_nonce, payload.pop_signature);

@@ -46,8 +46,9 @@ template <class Payload>
 std::expected<Payload, StepError> read_payload(const VeskEnvelope& envelope,
                                                std::string_view prefix) {
     auto payload = json::from_value<Payload>(envelope.payload);
-    if (!payload)
+    if (!payload) {
         return std::unexpected(StepError::malformed(std::string(prefix) + payload.error().text()));
+    }
     return std::move(*payload);
 }
 
