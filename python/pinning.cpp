@@ -23,10 +23,16 @@ struct Arg<python::PinArg> {
     using Held = python::PinArg;
     static constexpr bool none_absent = false;
     static std::optional<Held> convert(PyObject* object) {
-        if (PyBytes_Check(object) || PyByteArray_Check(object)) {
-            const auto* data = reinterpret_cast<const std::uint8_t*>(
-                PyBytes_Check(object) ? PyBytes_AsString(object) : PyByteArray_AsString(object));
-            const Py_ssize_t size = PyObject_Size(object);
+        // The size of the buffer itself: a subclass's __len__ may say anything.
+        if (PyBytes_Check(object)) {
+            char* data = nullptr;
+            Py_ssize_t size = 0;
+            if (PyBytes_AsStringAndSize(object, &data, &size) < 0) return std::nullopt;
+            return python::PinArg{Bytes(data, data + size)};
+        }
+        if (PyByteArray_Check(object)) {
+            const char* data = PyByteArray_AsString(object);
+            const Py_ssize_t size = PyByteArray_Size(object);
             if (!data || size < 0) return std::nullopt;
             return python::PinArg{Bytes(data, data + size)};
         }

@@ -54,8 +54,21 @@ def test_hash_and_pins(kind):
             verifier.is_pinned(not_a_cert)
 
 
+class LyingBytes(bytes):
+    def __len__(self):
+        return 32
+
+
+class LyingByteArray(bytearray):
+    def __len__(self):
+        return 32
+
+
 @pytest.mark.parametrize("pins,error,message", [
     ([b"\x01" * 32, b"\x01" * 31], ValueError, "pin at index 1 must be exactly 32 bytes (got 31)"),
+    # A pin's length is that of its contents, whatever its type's __len__ says.
+    ([LyingBytes(b"\x01" * 8)], ValueError, "pin at index 0 must be exactly 32 bytes (got 8)"),
+    ([LyingByteArray(b"\x01" * 40)], ValueError, "pin at index 0 must be exactly 32 bytes (got 40)"),
     ("x" * 32, TypeError, "Can't extract `str` to `Vec`"),
     ([7], TypeError, "'int' object is not an instance of 'Sequence'"),
     ([[256] * 32], TypeError, "out of range integral type conversion attempted"),
