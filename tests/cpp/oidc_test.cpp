@@ -199,10 +199,11 @@ TEST_F(OidcVerify, ChecksInOrderWithTheirTexts) {
          prefix + "malformed JWT claims: expected ident at line 1 column 2"},
         {signed_claims(R"(,"aud":5)"),
          prefix + "malformed JWT claims: duplicate field `aud` at line 1 column 250"},
-        {raw_claims(R"({"iss":"x","sub":"s","aud":5,"iat":1,"exp":2})"),
+        // Placed where the enclosing object ends, past the whitespace and brace that follow.
+        {raw_claims(R"({"iss":"x","sub":"s","iat":1,"exp":2,"aud":5 })"),
          prefix +
              "malformed JWT claims: data did not match any variant of untagged enum Aud at line 1 "
-             "column 28"},
+             "column 46"},
         {raw_claims(R"({"iss":"x","sub":"s","aud":"a","iat":1.5,"exp":2})"),
          prefix +
              "malformed JWT claims: invalid type: floating point `1.5`, expected i64 at line 1 "

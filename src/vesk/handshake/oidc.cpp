@@ -81,14 +81,15 @@ json::Result<OidcCnf> read_cnf(json::TextReader& r) {
     return OidcCnf{std::move(*jkt)};
 }
 
-// A text, else a list of texts, else neither.
+// A text, else a list of texts, else neither. The mismatch carries no position of its own:
+// the enclosing record gives it the one where that record ends.
 json::Result<Aud> read_aud(json::TextReader& r) {
     auto value = r.read_value();
     if (!value) return std::unexpected(value.error());
     if (auto single = json::from_value<std::string>(*value)) return Aud{std::move(*single)};
     if (auto list = json::from_value<std::vector<std::string>>(*value))
         return Aud{std::move(*list)};
-    return std::unexpected(r.error("data did not match any variant of untagged enum Aud"));
+    return std::unexpected(json::Error{"data did not match any variant of untagged enum Aud"});
 }
 
 template <class T, class Read>
