@@ -112,8 +112,9 @@ Ref sequence_iterator(PyObject* object, std::size_t& size_hint) {
         raise_not_instance(object, sequence_name());
         return {};
     }
+    // The length is only a hint: its failure is dropped, unless it is a resumed panic.
     const Py_ssize_t size = PySequence_Size(object);
-    if (size < 0) PyErr_Clear();
+    if (size < 0) take_exception();
     size_hint = size < 0 ? 0 : static_cast<std::size_t>(size);
     return Ref::steal(PyObject_GetIter(object));
 }

@@ -410,6 +410,8 @@ TEST_F(Frame, a_panic_raised_by_a_callback_is_resumed_not_handled) {
     run("def panicking():\n    raise PanicException('from callback')");
     EXPECT_EQ(eval("c.hold_exclusive(panicking)"), "PanicException: from callback");
     EXPECT_EQ(eval("c.add(1).value"), "2");
+    run("class PanickyLength(list):\n    def __len__(self):\n        raise PanicException('len')");
+    EXPECT_EQ(eval("m.reverse(PanickyLength(['a']))"), "PanicException: len");
 }
 
 }  // namespace
