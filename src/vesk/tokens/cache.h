@@ -25,16 +25,13 @@ class TctCache {
     // max_entries must be at least 1 (the binding refuses 0).
     explicit TctCache(std::uint64_t max_entries);
 
+    // Entries are shared and immutable, so a hit hands out the cached identity without copying.
     std::shared_ptr<const VerifiedIdentity> lookup(const CacheKey& key) const;
     // Replaces an existing entry in place (keeping its age), or appends a new one and evicts the
     // oldest entries beyond capacity.
     void insert(const CacheKey& key, std::shared_ptr<const VerifiedIdentity> value);
     std::size_t size() const;
     void clear();
-
-    std::uint64_t max_entries() const { return max_entries_; }
-
-    // Entries are shared and immutable, so a hit hands out the cached identity without copying.
 
   private:
     struct KeyHash {

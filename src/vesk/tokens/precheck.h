@@ -29,7 +29,7 @@ std::expected<Bytes, PrecheckFailure> check_payload_members(
     std::string_view token, std::span<const std::string_view> member_names);
 
 // The same check, made only when the token's header declares exactly `typ`; does nothing
-// otherwise. the token's header declares exactly `typ`.
+// otherwise.
 std::expected<void, PrecheckFailure> precheck_token_members(
     std::string_view token, std::string_view typ, std::span<const std::string_view> member_names);
 
