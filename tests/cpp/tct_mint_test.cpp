@@ -128,5 +128,28 @@ TEST(Renewal, LifetimeArithmeticNeverWraps) {
     EXPECT_EQ(lifetime(kMax, -10, kMax), std::to_string(kMax));
 }
 
+// The current TCT is read unverified before it is verified: its form is reported first, even
+// for a token this agent never signed.
+TEST(Renewal, ReadsTheTokenBeforeVerifyingIt) {
+    const auto issuer = ed25519_key(1), holder = ed25519_key(2), stranger = ed25519_key(9);
+    const RawClaims foreign = tct_claims(*stranger, *holder, 0, 1000);
+    const struct {
+        std::string tct, expected;
+    } cases[] = {
+        {sign_token(*stranger, jws::kTypTct, RawClaims(foreign).add("nbf", "1").text()),
+         "unknown field: nbf"},
+        {sign_token(*stranger, "JWT", RawClaims(foreign).add("nbf", "1").text()),
+         "unknown field: nbf"},
+        {sign_token(*stranger, jws::kTypTct, "{\"ver\":"),
+         "claims malformed: EOF while parsing a value at line 1 column 7"},
+        {sign_token(*stranger, jws::kTypTct, foreign.text()), "signature verification failed"},
+    };
+    for (const auto& c : cases) {
+        auto request = json::from_json<TctRenewalPayload>(*build_renewal_request(*holder, c.tct));
+        auto minted = process_renewal_request(*request, *issuer, 2000, 500, 60);
+        EXPECT_EQ(minted ? "ok" : minted.error().text(), c.expected);
+    }
+}
+
 }  // namespace
 }  // namespace vesk
