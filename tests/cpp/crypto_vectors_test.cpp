@@ -15,7 +15,6 @@ namespace vesk {
 namespace {
 
 using test::from_hex;
-using test::to_hex;
 
 json::Value load(const std::string& relative) {
     std::ifstream file(std::string(VESK_TESTDATA_DIR) + "/" + relative);
@@ -144,11 +143,11 @@ TEST(CryptoVectors, Rfc6979P256Sha256) {
         ASSERT_TRUE(key);
         std::string expected_point = "04" + str(curve, "Ux") + str(curve, "Uy");
         for (char& c : expected_point) c = static_cast<char>(std::tolower(c));
-        EXPECT_EQ(to_hex(*(*key)->verifying_key().p256_uncompressed()), expected_point);
+        EXPECT_EQ(lower_hex(*(*key)->verifying_key().p256_uncompressed()), expected_point);
         for (const json::Value& c : *at(curve, "cases").as_array()) {
             std::string expected = str(c, "r") + str(c, "s");
             for (char& ch : expected) ch = static_cast<char>(std::tolower(ch));
-            EXPECT_EQ(to_hex((*key)->sign(test::as_bytes(str(c, "message")))), expected)
+            EXPECT_EQ(lower_hex((*key)->sign(test::as_bytes(str(c, "message")))), expected)
                 << str(c, "message");
             ++cases;
         }

@@ -45,7 +45,7 @@ TEST(Envelope, SigningInputCoversIdTimeSenderAndCanonicalPayloadHash) {
         const std::string canonical = R"({"a":{"c":true,"d":null},"b":[1,"x"]})";
         EXPECT_EQ(*envelope.signing_input(), "0f8fad5b-d9cb-469f-a165-70867728950e|1700000000|" +
                                                  key->aid().as_str() + "|" +
-                                                 test::to_hex(sha256(canonical)));
+                                                 lower_hex(sha256(canonical)));
         EXPECT_EQ(envelope.sender.agent_id, key->aid().as_str());
         EXPECT_EQ(envelope.version, "vesk/0.2");
         EXPECT_FALSE(envelope.extensions);

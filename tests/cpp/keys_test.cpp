@@ -15,7 +15,6 @@ namespace {
 
 using test::as_bytes;
 using test::from_hex;
-using test::to_hex;
 
 template <std::size_t N>
 std::array<std::uint8_t, N> fixed(const Bytes& bytes) {
@@ -34,9 +33,9 @@ SharedSigningKey p256_key(const std::string& hex) {
 }
 
 TEST(Sha256, KnownAnswers) {
-    EXPECT_EQ(to_hex(sha256(std::string_view("abc"))),
+    EXPECT_EQ(lower_hex(sha256(std::string_view("abc"))),
               "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    EXPECT_EQ(to_hex(sha256(std::string_view())),
+    EXPECT_EQ(lower_hex(sha256(std::string_view())),
               "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
 }
 
@@ -55,8 +54,8 @@ TEST(Ed25519Keys, ReferenceFileDerivesSignsAndVerifies) {
         std::getline(fields, signed_message, ':');
         const Bytes msg = from_hex(message);
         auto key = SigningKey::from_ed25519_seed(fixed<32>(from_hex(secret.substr(0, 64))));
-        ASSERT_EQ(to_hex(*key->ed25519_public_key()), public_key) << "line " << lines + 1;
-        EXPECT_EQ(to_hex(key->sign(msg)), signed_message.substr(0, 128)) << "line " << lines + 1;
+        ASSERT_EQ(lower_hex(*key->ed25519_public_key()), public_key) << "line " << lines + 1;
+        EXPECT_EQ(lower_hex(key->sign(msg)), signed_message.substr(0, 128)) << "line " << lines + 1;
         EXPECT_TRUE(key->verifying_key().verify(msg, key->sign(msg))) << "line " << lines + 1;
         ++lines;
     }
@@ -79,8 +78,9 @@ TEST(P256Keys, NonceRejectionVector) {
     std::smatch message;
     ASSERT_TRUE(std::regex_search(doc, message, std::regex("message = \"([^\"]+)\"")));
     auto key = p256_key(field("x"));
-    EXPECT_EQ(to_hex(*key->verifying_key().p256_uncompressed()), "04" + field("Ux") + field("Uy"));
-    EXPECT_EQ(to_hex(key->sign(as_bytes(message[1].str()))), field("r") + field("s"));
+    EXPECT_EQ(lower_hex(*key->verifying_key().p256_uncompressed()),
+              "04" + field("Ux") + field("Uy"));
+    EXPECT_EQ(lower_hex(key->sign(as_bytes(message[1].str()))), field("r") + field("s"));
 }
 
 TEST(P256Keys, ScalarMustLieBetweenZeroAndTheOrder) {

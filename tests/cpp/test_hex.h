@@ -1,4 +1,4 @@
-// Hex helpers for the tests' known-answer data.
+// Helpers for the tests' known-answer data; lower_hex comes from vesk/core/hex.h.
 #pragma once
 
 #include <cstdint>
@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "vesk/core/base64url.h"
+#include "vesk/core/hex.h"
 
 namespace vesk::test {
 
@@ -14,17 +15,6 @@ inline Bytes from_hex(std::string_view hex) {
     for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
         out.push_back(
             static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
-    }
-    return out;
-}
-
-template <class Range>
-std::string to_hex(const Range& bytes) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string out;
-    for (std::uint8_t b : bytes) {
-        out.push_back(kDigits[b >> 4]);
-        out.push_back(kDigits[b & 15]);
     }
     return out;
 }

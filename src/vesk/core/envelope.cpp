@@ -2,6 +2,7 @@
 
 #include "vesk/core/canonical_json.h"
 #include "vesk/core/clock.h"
+#include "vesk/core/hex.h"
 #include "vesk/crypto/sha256.h"
 #include "vesk/crypto/signature_text.h"
 
@@ -9,17 +10,6 @@ namespace vesk {
 namespace {
 
 constexpr std::string_view kVersion = "vesk/0.2";
-
-std::string lower_hex(const Digest& digest) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(2 * digest.size());
-    for (std::uint8_t b : digest) {
-        out.push_back(kDigits[b >> 4]);
-        out.push_back(kDigits[b & 15]);
-    }
-    return out;
-}
 
 std::expected<std::string, EnvelopeError> signing_string(const Uuid& message_id,
                                                          std::int64_t timestamp,

@@ -1,5 +1,6 @@
 #include "vesk/core/url_codec.h"
 
+#include "vesk/core/hex.h"
 #include "vesk/core/utf8.h"
 
 namespace vesk::url_detail {
@@ -92,13 +93,13 @@ void append_encoded(std::string& out, char32_t c, EncodeSet set) {
 }
 
 std::string percent_decode(std::string_view input) {
-    auto value = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
     std::string out;
     out.reserve(input.size());
     for (std::size_t i = 0; i < input.size(); ++i) {
         if (input[i] == '%' && i + 2 < input.size() && is_ascii_hex_digit(input[i + 1]) &&
             is_ascii_hex_digit(input[i + 2])) {
-            out.push_back(static_cast<char>(value(input[i + 1]) * 16 + value(input[i + 2])));
+            out.push_back(
+                static_cast<char>(hex_value(input[i + 1]) * 16 + hex_value(input[i + 2])));
             i += 2;
         } else {
             out.push_back(input[i]);

@@ -3,17 +3,11 @@
 #include <sodium.h>
 
 #include "vesk/core/fault.h"
+#include "vesk/core/hex.h"
 #include "vesk/core/utf8.h"
 
 namespace vesk {
 namespace {
-
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 // 32 hex digits; when hyphenated, a hyphen must stand at offsets 8, 13, 18 and 23.
 bool decode(std::string_view s, bool hyphenated, Uuid& out) {
@@ -57,7 +51,7 @@ UuidError diagnose(std::string_view input) {
         if (c == '-') {
             if (hyphens < 4) bounds[hyphens] = start;
             ++hyphens;
-        } else if (c >= 0x80 || hex_value(static_cast<char>(c)) < 0) {
+        } else if (c >= 0x80 || hex_value(c) < 0) {
             return {Kind::Character, std::string(core.substr(start, i - start)),
                     start + offset + 1};
         }
