@@ -64,14 +64,21 @@ const frame::ClassSpec& PyDelegationVerified::python_class() {
     return spec;
 }
 
+// An AID argument; `role` names it in the error text.
+frame::Result<Aid> aid_argument(const std::string& text, const std::string& role) {
+    auto aid = Aid::parse(text);
+    if (!aid) {
+        return std::unexpected(Error::value("invalid " + role + " AID: " + aid.error().text()));
+    }
+    return std::move(*aid);
+}
+
 frame::Result<PyDelegationVerified> verify(const std::string& token,
                                            const std::string& verifier_aid,
                                            std::uint64_t max_delegation_hops,
                                            std::optional<std::set<std::string>>& revoked_jtis) {
-    auto verifier = Aid::parse(verifier_aid);
-    if (!verifier) {
-        return std::unexpected(Error::value("invalid verifier AID: " + verifier.error().text()));
-    }
+    auto verifier = aid_argument(verifier_aid, "verifier");
+    if (!verifier) return std::unexpected(std::move(verifier.error()));
     std::optional<RevokedJtiSet> root_check;
     std::optional<RevokedHopSet> hop_check;
     if (revoked_jtis) {
@@ -110,10 +117,8 @@ frame::Result<std::string> build_delegation(const Agent& self, std::string vouch
                                             std::string delegatee_aid,
                                             std::vector<std::string> scope,
                                             std::optional<std::int64_t> ttl_secs) {
-    auto delegatee = Aid::parse(delegatee_aid);
-    if (!delegatee) {
-        return std::unexpected(Error::value("invalid delegatee AID: " + delegatee.error().text()));
-    }
+    auto delegatee = aid_argument(delegatee_aid, "delegatee");
+    if (!delegatee) return std::unexpected(std::move(delegatee.error()));
     DelegationBuildRequest request(*self.key, std::move(voucher_token), unix_now());
     request.delegatee = std::move(*delegatee);
     request.scope = std::move(scope);
@@ -128,10 +133,8 @@ frame::Result<std::string> build_delegation(const Agent& self, std::string vouch
 frame::Result<std::string> issue_tct_for_delegatee(const Agent& self,
                                                    const PyDelegationVerified& verified,
                                                    std::optional<std::int64_t> ttl_secs) {
-    auto delegatee = Aid::parse(verified.value.delegatee);
-    if (!delegatee) {
-        return std::unexpected(Error::value("invalid delegatee AID: " + delegatee.error().text()));
-    }
+    auto delegatee = aid_argument(verified.value.delegatee, "delegatee");
+    if (!delegatee) return std::unexpected(std::move(delegatee.error()));
     auto key = VerifyingKey::from_aid(*delegatee);
     if (!key) {
         return std::unexpected(
