@@ -91,40 +91,6 @@ def test_bad_suites_and_seed_lengths_raise_value_error(call, message):
     assert str(raised.value) == message
 
 
-@pytest.mark.parametrize("call, message, note", [
-    (lambda: VeskAgent.generate(None), "'None' is not an instance of 'str'", "suite"),
-    (lambda: VeskAgent.generate(suite=b"p256"), "'bytes' object is not an instance of 'str'",
-     "suite"),
-    (lambda: VeskAgent.from_seed(bytearray(32)),
-     "'bytearray' object is not an instance of 'bytes'", "seed"),
-    (lambda: VeskAgent.from_seed(None), "'None' is not an instance of 'bytes'", "seed"),
-    (lambda: vesk.compute_aid_jkt(1), "'int' object is not an instance of 'str'", "aid"),
-])
-def test_wrong_argument_types_raise_type_error_naming_the_parameter(call, message, note):
-    with pytest.raises(TypeError) as raised:
-        call()
-    assert str(raised.value) == message
-    assert raised.value.__notes__ == [f"while processing '{note}'"]
-
-
-@pytest.mark.parametrize("call, message", [
-    (lambda: VeskAgent.from_seed(),
-     "VeskAgent.from_seed() missing 1 required positional argument: 'seed'"),
-    (lambda: VeskAgent.from_seed(bytes(32), "ed25519", 1),
-     "VeskAgent.from_seed() takes from 1 to 2 positional arguments but 3 were given"),
-    (lambda: VeskAgent.generate(curve="p256"),
-     "VeskAgent.generate() got an unexpected keyword argument 'curve'"),
-    (lambda: VeskAgent.from_seed(bytes(32), seed=bytes(32)),
-     "VeskAgent.from_seed() got multiple values for argument 'seed'"),
-    (lambda: vesk.compute_aid_jkt(), "compute_aid_jkt() missing 1 required positional argument: 'aid'"),
-    (lambda: VeskAgent(), "cannot create 'builtins.VeskAgent' instances"),
-])
-def test_argument_lists_that_do_not_fit_raise_type_error(call, message):
-    with pytest.raises(TypeError) as raised:
-        call()
-    assert str(raised.value) == message
-
-
 @pytest.mark.parametrize("seed", SEEDS[1:], ids=["counting", "ones", "order-minus-one"])
 def test_compute_aid_jkt_equals_an_independent_rfc7638_thumbprint(seed):
     ed_aid = VeskAgent.from_seed(seed, "ed25519").aid
@@ -149,13 +115,8 @@ def test_compute_aid_jkt_refuses_bad_aids_and_keys(aid, prefix):
 
 
 def test_agent_class_surface():
-    agent = VeskAgent.from_seed(bytes(32))
-    assert agent.aid == agent.aid and agent.aid is not agent.aid
     with pytest.raises(AttributeError):
-        agent.aid = "x"
-    with pytest.raises(TypeError):
-        type("Sub", (VeskAgent,), {})
-    assert VeskAgent.__module__ == "builtins"
+        VeskAgent.from_seed(bytes(32)).aid = "x"
     assert VeskAgent.generate.__text_signature__ == '(suite="ed25519")'
     assert VeskAgent.from_seed.__text_signature__ == '(seed, suite="ed25519")'
     assert vesk.compute_aid_jkt.__text_signature__ == "(aid)"
