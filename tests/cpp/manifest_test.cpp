@@ -161,18 +161,12 @@ TEST(ManifestVerify, EveryCoveredMemberIsSigned) {
         [](Manifest& m) { m.published_at += 1; },
         [](Manifest& m) { m.expires_at += 1; },
         [](Manifest& m) { m.aid = *Aid::parse(std::string("aid:pubkey:") + std::string(43, 'A')); },
-        [](Manifest& m) { m.signature += "="; },
-        [](Manifest& m) { m.signature = m.signature.substr(5); },  // without "p256."
     };
     for (auto change : changes) {
         Manifest manifest = original;
         change(manifest);
         EXPECT_EQ(failure(manifest).kind, Kind::SignatureInvalid);
     }
-
-    Manifest ed = built(*ed_key(), pinned_request());
-    ed.signature = "ed25519." + ed.signature;
-    EXPECT_TRUE(verify_manifest(ed, 0));
 }
 
 TEST(ManifestVerify, ProofOfPossessionRules) {
@@ -259,17 +253,13 @@ std::string envelope(const std::string& manifest) {
 }
 
 TEST(ManifestWire, ReadingFailuresFromText) {
-    const std::string manifest = manifest_text();
     struct Case {
         std::string text;
         std::string error;
     } cases[] = {
-        {"", "EOF while parsing a value at line 1 column 0"},
-        {manifest, "unknown field `version`, expected `manifest` at line 1 column 10"},
         {"[]",
          "invalid length 0, expected struct ManifestEnvelope with 1 element at line 1 "
          "column 2"},
-        {envelope(manifest) + " x", "trailing characters at line 1 column "},
         {envelope(manifest_text(R"("Version":"x",)")),
          "unknown field `Version`, expected one of `version`, `aid`, `display_name`, "
          "`identity_hint`, `handshake_endpoint`, `accepted_trust_anchors`, "
@@ -277,8 +267,6 @@ TEST(ManifestWire, ReadingFailuresFromText) {
          "`required_peer_capabilities`, `proof_of_possession`, `published_at`, `expires_at`, "
          "`extensions`, `signature` at line 1 column "},
         {envelope(manifest_text(R"("aid":")" + kAid + R"(",)")), "duplicate field `aid`"},
-        {envelope(manifest_text("", "aid:pubkey:" + std::string(42, 'A'))),
-         "AID identifier must be exactly 43 characters; got 42 at line 1 column "},
         {envelope(R"({"version":"v"})"), "missing field `aid`"},
         {envelope(R"({"identity_hint":{"type":"PINNED_KEY"}})"),
          "unknown variant `PINNED_KEY`, expected `oidc` or `pinned_key`"},

@@ -145,29 +145,6 @@ def test_oidc_issuer_is_serialised_and_is_the_default_trust_anchor():
     assert manifest["accepted_trust_anchors"] == [] and "required_peer_capabilities" not in manifest
 
 
-def swap_signature_prefix(m):
-    m["signature"] = m["signature"].removeprefix("p256.") if m["signature"].startswith("p256.") else "p256." + m["signature"]
-
-
-@pytest.mark.parametrize("suite", SUITES)
-@pytest.mark.parametrize(
-    "tamper",
-    [
-        lambda m: m.update(display_name="Agent Sevem"),
-        lambda m: m.update(accepted_signature_algorithms=["EdDSA"]),
-        lambda m: m.update(extensions={}),
-        lambda m: m["identity_hint"].update(subject="mallory"),
-        lambda m: m.update(signature=m["signature"] + "="),
-        swap_signature_prefix,
-    ],
-    ids=["display_name", "algorithms", "extensions", "subject", "padding", "prefix"],
-)
-def test_changed_manifest_fails_its_signature(suite, tamper):
-    _, manifest, _ = build(suite)
-    tamper(manifest)
-    assert failure_code(manifest) == "signature_invalid"
-
-
 @pytest.mark.parametrize("suite", SUITES)
 def test_resigned_manifests_fail_the_later_checks(suite):
     other = vesk.VeskAgent.from_seed(OTHER_SEED, suite)
@@ -180,14 +157,6 @@ def test_resigned_manifests_fail_the_later_checks(suite):
     other_aid = {**original, "aid": other.aid}
     resign(other_aid, key)
     assert failure_code(other_aid) == "signature_invalid"
-
-    stranger = private_key(OTHER_SEED, suite)
-    challenge = unb64u(original["proof_of_possession"]["challenge"])
-    stolen_pop = {**original, "proof_of_possession": {
-        "challenge": original["proof_of_possession"]["challenge"],
-        "signature": sign_digest(stranger, hashlib.sha256(challenge).digest())}}  # fmt: skip
-    resign(stolen_pop, key)
-    assert failure_code(stolen_pop) == "pop_failed"
 
     oidc_with_key = {**original, "identity_hint": {"type": "oidc", "subject": "s", "issuer": "i", "public_key": "k"}}
     resign(oidc_with_key, key)
