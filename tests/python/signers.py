@@ -3,6 +3,7 @@ tests sign, mint and check artefacts independently of the module."""
 
 import base64
 import hashlib
+import json
 import uuid
 
 import jwt
@@ -19,6 +20,14 @@ import vesk
 
 def b64u(data: bytes) -> str:
     return base64.urlsafe_b64encode(data).rstrip(b"=").decode()
+
+
+def b64u_decode(text: str) -> bytes:
+    return base64.urlsafe_b64decode(text + "=" * (-len(text) % 4))
+
+
+def payload_of(token: str) -> dict:
+    return json.loads(b64u_decode(token.split(".")[1]))
 
 
 class Signer:
@@ -41,7 +50,11 @@ class Signer:
             self.aid = "aid:pubkey:" + b64u(raw)
             jwk = {"crv": "Ed25519", "kty": "OKP", "x": b64u(raw)}
         self.jkt = b64u(hashlib.sha256(rfc8785.dumps(jwk)).digest())
+        self.alg = "ES256" if self.p256 else "EdDSA"
         assert self.agent.aid == self.aid
+
+    def public_key(self):
+        return self.private.public_key()
 
     def sign_body(self, body) -> str:
         """The signature text over SHA-256 of the body's canonical JSON."""
@@ -69,3 +82,27 @@ class Signer:
         return jwt.api_jws.encode(rfc8785.dumps(claims), self.private,
                                   algorithm="ES256" if self.p256 else "EdDSA",
                                   headers={"typ": "vesk-tct+jwt"})
+
+    def jws(self, payload: bytes, typ: str = "vesk-tct+jwt", header: bytes = None) -> str:
+        """A compact JWS over exactly these payload bytes, assembled by hand; `header` replaces
+        the protected header."""
+        if header is None:
+            header = ('{"alg":"%s","typ":"%s"}' % (self.alg, typ)).encode()
+        signing_input = (b64u(header) + "." + b64u(payload)).encode()
+        if self.p256:
+            r, s = decode_dss_signature(self.private.sign(signing_input, ec.ECDSA(hashes.SHA256())))
+            signature = r.to_bytes(32, "big") + s.to_bytes(32, "big")
+        else:
+            signature = self.private.sign(signing_input)
+        return signing_input.decode() + "." + b64u(signature)
+
+    def token(self, typ: str, claims: dict) -> str:
+        """A token over the canonical form of `claims`, members set to None left out."""
+        return self.jws(rfc8785.dumps({k: v for k, v in claims.items() if v is not None}), typ)
+
+    def read(self, token: str, typ: str) -> dict:
+        """The claims of a token this key signed, checked by PyJWT; the payload is canonical."""
+        assert jwt.get_unverified_header(token) == {"alg": self.alg, "typ": typ}
+        payload = jwt.api_jws.PyJWS().decode(token, self.public_key(), [self.alg])
+        assert rfc8785.dumps(json.loads(payload)) == payload
+        return json.loads(payload)

@@ -1,4 +1,3 @@
-import base64
 import hashlib
 import json
 
@@ -7,14 +6,11 @@ from cryptography.hazmat.primitives.asymmetric import ec, ed25519
 from cryptography.hazmat.primitives.serialization import Encoding, PublicFormat
 
 import vesk
+from signers import b64u
 from vesk import VeskAgent
 
 P256_ORDER = 0xFFFFFFFF00000000FFFFFFFFFFFFFFFFBCE6FAADA7179E84F3B9CAC2FC632551
 INVALID_P256_SEED = "invalid P-256 seed: public key parsing failed: signature error"
-
-
-def b64u(data: bytes) -> str:
-    return base64.urlsafe_b64encode(data).rstrip(b"=").decode()
 
 
 def ed25519_public(seed: bytes):

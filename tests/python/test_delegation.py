@@ -1,64 +1,22 @@
 """Delegation from Python: A grants B, B delegates to C, A verifies and redeems.
 
 A's TCT and grant voucher, and every hand-made delegation token, are minted here independently
-of the module: private keys are loaded into `cryptography`, claims are made canonical with
-`rfc8785` and signed with PyJWT. Tokens the module signs are checked with PyJWT.
+of the module (see signers.py); tokens the module signs are checked with PyJWT.
 """
 
-import base64
 import hashlib
 import json
 import time
 import uuid
 
-import jwt
 import pytest
 import rfc8785
-from cryptography.hazmat.primitives import serialization
-from cryptography.hazmat.primitives.asymmetric import ed25519
 
 import vesk
+from signers import Signer, b64u, payload_of
 
 
-def b64u(data: bytes) -> str:
-    return base64.urlsafe_b64encode(data).rstrip(b"=").decode()
-
-
-def payload_of(token: str) -> dict:
-    segment = token.split(".")[1]
-    return json.loads(base64.urlsafe_b64decode(segment + "=" * (-len(segment) % 4)))
-
-
-class Party:
-    """An agent of the module together with the same Ed25519 key held by `cryptography`."""
-
-    def __init__(self, seed_byte: int):
-        seed = bytes([seed_byte]) * 32
-        self.agent = vesk.VeskAgent.from_seed(seed)
-        self.private = ed25519.Ed25519PrivateKey.from_private_bytes(seed)
-        raw = self.private.public_key().public_bytes(
-            serialization.Encoding.Raw, serialization.PublicFormat.Raw
-        )
-        self.aid = "aid:pubkey:" + b64u(raw)
-        jwk = json.dumps({"crv": "Ed25519", "kty": "OKP", "x": b64u(raw)}, separators=(",", ":"))
-        self.jkt = b64u(hashlib.sha256(jwk.encode()).digest())
-        assert self.agent.aid == self.aid
-
-    def token(self, typ: str, claims: dict) -> str:
-        claims = {k: v for k, v in claims.items() if v is not None}
-        return jwt.api_jws.PyJWS().encode(
-            rfc8785.dumps(claims), self.private, algorithm="EdDSA", headers={"typ": typ}
-        )
-
-    def read(self, token: str, typ: str) -> dict:
-        """The claims of a token this party signed, checked by PyJWT."""
-        assert jwt.get_unverified_header(token) == {"alg": "EdDSA", "typ": typ}
-        payload = jwt.api_jws.PyJWS().decode(token, self.private.public_key(), ["EdDSA"])
-        assert rfc8785.dumps(json.loads(payload)) == payload
-        return json.loads(payload)
-
-
-A, B, C, E = Party(1), Party(2), Party(3), Party(6)
+A, B, C, E = Signer(1), Signer(2), Signer(3), Signer(6)
 
 
 def grant(issuer, holder, grants=("read", "write"), exp_in=600, **voucher_overrides):
@@ -267,18 +225,13 @@ def test_revocation_by_source_and_by_the_token_own_jti():
         assert outcome(lambda: vesk.verify_delegation_multihop(token, A.aid, 3, {jti})) == revoked
 
 
-def test_argument_kinds_and_result_class():
+def test_verifier_argument_and_result_class():
     token = delegation()
     assert outcome(lambda: vesk.verify_delegation(token, "nope")) == (
         ValueError, "invalid verifier AID: AID does not start with 'aid:'")
-    assert outcome(lambda: vesk.verify_delegation_multihop(token, A.aid, None))[0] is TypeError
-    assert outcome(lambda: vesk.verify_delegation_multihop(token, A.aid, -1))[0] is OverflowError
-    assert outcome(lambda: A.agent.issue_tct_for_delegatee(A.agent))[0] is TypeError
     assert vesk.verify_delegation_multihop.__text_signature__ == (
         "(delegation_token, verifier_aid, max_delegation_hops=..., revoked_jtis=None)")
 
     verified = vesk.verify_delegation(token, A.aid)
     verified.grants.append("x")
     assert verified.grants == ["read"]
-    with pytest.raises(AttributeError):
-        verified.delegatee = "x"

@@ -1,4 +1,3 @@
-import base64
 import hashlib
 import json
 
@@ -9,18 +8,11 @@ from cryptography.hazmat.primitives.asymmetric import ec, ed25519
 from cryptography.hazmat.primitives.asymmetric.utils import decode_dss_signature, encode_dss_signature
 
 import vesk
+from signers import b64u, b64u_decode
 
 SEEDS = {"ed25519": bytes(range(32)), "p256": bytes([7] * 32)}
 OTHER_SEED = bytes(range(100, 132))
 ENDPOINT = "https://agent.example/vesk/handshake/hello"
-
-
-def b64u(data):
-    return base64.urlsafe_b64encode(data).rstrip(b"=").decode()
-
-
-def unb64u(text):
-    return base64.urlsafe_b64decode(text + "=" * (-len(text) % 4))
 
 
 def private_key(seed, suite):
@@ -38,8 +30,8 @@ def sign_digest(key, digest):
 
 def verify_digest(public_key, digest, text):
     if isinstance(public_key, ed25519.Ed25519PublicKey):
-        return public_key.verify(unb64u(text), digest)
-    raw = unb64u(text.removeprefix("p256."))
+        return public_key.verify(b64u_decode(text), digest)
+    raw = b64u_decode(text.removeprefix("p256."))
     signature = encode_dss_signature(int.from_bytes(raw[:32], "big"), int.from_bytes(raw[32:], "big"))
     public_key.verify(signature, digest, ec.ECDSA(hashes.SHA256()))
 
@@ -81,7 +73,7 @@ def test_built_manifest_verifies_here_and_with_independent_libraries(suite):
     verify_digest(key.public_key(), canonical_digest(manifest), manifest["signature"])
     pop = manifest["proof_of_possession"]
     assert len(pop["challenge"]) == 22
-    verify_digest(key.public_key(), hashlib.sha256(unb64u(pop["challenge"])).digest(), pop["signature"])
+    verify_digest(key.public_key(), hashlib.sha256(b64u_decode(pop["challenge"])).digest(), pop["signature"])
 
 
 def test_minimal_pinned_key_manifest():

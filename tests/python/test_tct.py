@@ -5,92 +5,27 @@ loaded into `cryptography`, the claims are canonicalised with `rfc8785` and the 
 assembled by hand. Tokens the module mints are checked the other way round with PyJWT.
 """
 
-import base64
 import hashlib
 import json
 import re
 import time
 import uuid
 
-import jwt
 import pytest
 import rfc8785
-from cryptography.hazmat.primitives import hashes, serialization
-from cryptography.hazmat.primitives.asymmetric import ec, ed25519
-from cryptography.hazmat.primitives.asymmetric.utils import decode_dss_signature
 
 import vesk
+from signers import Signer, b64u_decode, payload_of
 
 I64_MIN = -(2**63)
 
-
-def b64u(data: bytes) -> str:
-    return base64.urlsafe_b64encode(data).rstrip(b"=").decode()
-
-
-def b64u_decode(text: str) -> bytes:
-    return base64.urlsafe_b64decode(text + "=" * (-len(text) % 4))
+ALICE = Signer(1)
+BOB = Signer(2)
+CAROL_P256 = Signer(3, "p256")
+DAVE_P256 = Signer(4, "p256")
 
 
-class Party:
-    """An agent of the module together with the same key held by `cryptography`."""
-
-    def __init__(self, seed_byte: int, suite: str = "ed25519"):
-        seed = bytes([seed_byte]) * 32
-        self.agent = vesk.VeskAgent.from_seed(seed, suite)
-        self.suite = suite
-        if suite == "ed25519":
-            self.private = ed25519.Ed25519PrivateKey.from_private_bytes(seed)
-            raw = self.private.public_key().public_bytes(
-                serialization.Encoding.Raw, serialization.PublicFormat.Raw
-            )
-            self.aid = "aid:pubkey:" + b64u(raw)
-            jwk = {"crv": "Ed25519", "kty": "OKP", "x": b64u(raw)}
-            self.alg = "EdDSA"
-        else:
-            self.private = ec.derive_private_key(int.from_bytes(seed, "big"), ec.SECP256R1())
-            public = self.private.public_key()
-            compressed = public.public_bytes(
-                serialization.Encoding.X962, serialization.PublicFormat.CompressedPoint
-            )
-            self.aid = "aid:pubkey:p256:" + b64u(compressed)
-            numbers = public.public_numbers()
-            jwk = {
-                "crv": "P-256",
-                "kty": "EC",
-                "x": b64u(numbers.x.to_bytes(32, "big")),
-                "y": b64u(numbers.y.to_bytes(32, "big")),
-            }
-            self.alg = "ES256"
-        self.jkt = b64u(hashlib.sha256(json.dumps(jwk, separators=(",", ":")).encode()).digest())
-        assert self.agent.aid == self.aid
-
-    def public_key(self):
-        return self.private.public_key()
-
-    def sign(self, signing_input: bytes) -> bytes:
-        if self.suite == "ed25519":
-            return self.private.sign(signing_input)
-        r, s = decode_dss_signature(self.private.sign(signing_input, ec.ECDSA(hashes.SHA256())))
-        return r.to_bytes(32, "big") + s.to_bytes(32, "big")
-
-    def jws(self, payload: bytes, typ: str = "vesk-tct+jwt", header: bytes = None) -> str:
-        if header is None:
-            header = ('{"alg":"%s","typ":"%s"}' % (self.alg, typ)).encode()
-        signing_input = b64u(header) + "." + b64u(payload)
-        return signing_input + "." + b64u(self.sign(signing_input.encode()))
-
-    def tct(self, holder: "Party", **overrides) -> str:
-        return self.jws(rfc8785.dumps(claims_for(self, holder, **overrides)))
-
-
-ALICE = Party(1)
-BOB = Party(2)
-CAROL_P256 = Party(3, "p256")
-DAVE_P256 = Party(4, "p256")
-
-
-def claims_for(issuer: Party, holder: Party, **overrides) -> dict:
+def claims_for(issuer: Signer, holder: Signer, **overrides) -> dict:
     now = int(time.time())
     claims = {
         "ver": "vesk/0.2",
@@ -105,6 +40,10 @@ def claims_for(issuer: Party, holder: Party, **overrides) -> dict:
     }
     claims.update(overrides)
     return {k: v for k, v in claims.items() if v is not None}
+
+
+def tct(issuer: Signer, holder: Signer, **overrides) -> str:
+    return issuer.token("vesk-tct+jwt", claims_for(issuer, holder, **overrides))
 
 
 def at_steady_second(make_and_check):
@@ -147,7 +86,7 @@ def refusals():
     failed = "TCT verification failed: "
     signed = lambda **c: ALICE.jws(rfc8785.dumps(claims_for(ALICE, BOB, **c)))  # noqa: E731
     loose = lambda **c: ALICE.jws(json.dumps(claims_for(ALICE, BOB, **c)).encode())  # noqa: E731
-    tampered = ALICE.tct(BOB)
+    tampered = tct(ALICE, BOB)
     tampered = tampered[:-2] + ("A" if tampered[-2] != "A" else "B") + tampered[-1]
     jti = str(uuid.uuid4())
     claim_names = "`ver`, `jti`, `iss`, `sub`, `aud`, `iat`, `exp`, `grants`, `cnf`, `ext`"
@@ -165,7 +104,7 @@ def refusals():
         ("long-form-audience", signed(), {"expected_audience": "aid:pubkey:ed25519:" + BOB.aid[11:]},
          RuntimeError(failed + "TCT audience does not match")),
         ("tampered-signature", tampered, {}, RuntimeError(failed + "signature verification failed")),
-        ("signed-by-another-key", Party(9).jws(rfc8785.dumps(claims_for(ALICE, BOB))), {},
+        ("signed-by-another-key", Signer(9).jws(rfc8785.dumps(claims_for(ALICE, BOB))), {},
          RuntimeError(failed + "signature verification failed")),
         ("wrong-typ", ALICE.jws(rfc8785.dumps(claims_for(ALICE, BOB)), typ="JWT"), {},
          RuntimeError(failed + "JWS typ header mismatch: expected vesk-tct+jwt, got JWT")),
@@ -211,7 +150,7 @@ def test_each_failed_check_raises_its_exception(token, kwargs, raised):
 
 def test_revocation_matches_the_exact_jti_text_of_a_set():
     jti = str(uuid.uuid4())
-    token = ALICE.tct(BOB, jti=jti)
+    token = tct(ALICE, BOB, jti=jti)
     for revoked in (set(), {jti.upper()}, frozenset({"x"})):
         assert BOB.agent.verify_tct(token, "read", revoked_jtis=revoked).jti == jti
     with pytest.raises(TypeError):
@@ -230,7 +169,7 @@ def test_store_construction_and_methods():
 
 def test_hit_returns_the_same_identity():
     store = vesk.TctStore(8)
-    token = ALICE.tct(BOB)
+    token = tct(ALICE, BOB)
     first = BOB.agent.verify_tct_cached(token, "read", store)
     again = BOB.agent.verify_tct_cached(token, "write", store)
     assert store.len() == 1
@@ -241,7 +180,7 @@ def test_hit_returns_the_same_identity():
 def test_cheap_checks_still_run_on_a_hit():
     store = vesk.TctStore(8)
     jti = str(uuid.uuid4())
-    token = ALICE.tct(BOB, jti=jti)
+    token = tct(ALICE, BOB, jti=jti)
     BOB.agent.verify_tct_cached(token, "read", store)
     with pytest.raises(RuntimeError, match="^TCT verification failed: TCT jti is revoked$"):
         BOB.agent.verify_tct_cached(token, "read", store, revoked_jtis={jti})
@@ -257,14 +196,6 @@ def test_cheap_checks_still_run_on_a_hit():
 # --- renewal --------------------------------------------------------------------------------
 
 
-def pyjwt_claims(token: str, issuer: Party, typ: str) -> dict:
-    assert jwt.get_unverified_header(token) == {"alg": issuer.alg, "typ": typ}
-    claims = jwt.decode(token, issuer.public_key(), algorithms=[issuer.alg],
-                        options={"verify_aud": False, "require": ["exp", "iat"]})
-    assert b64u_decode(token.split(".")[1]) == rfc8785.dumps(claims)  # canonical payload
-    return claims
-
-
 @pytest.mark.parametrize("issuer,holder", [(ALICE, BOB), (CAROL_P256, BOB), (ALICE, DAVE_P256)],
                          ids=["eddsa", "es256", "eddsa-p256-holder"])
 def test_renewed_token_and_voucher_verify_with_pyjwt(issuer, holder):
@@ -273,7 +204,7 @@ def test_renewed_token_and_voucher_verify_with_pyjwt(issuer, holder):
     answer = json.loads(issuer.agent.process_renewal_request(request, int(time.time()) + 86400, 3600))
     assert list(answer) == ["tct", "grant_voucher"]
 
-    claims = pyjwt_claims(answer["tct"], issuer, "vesk-tct+jwt")
+    claims = issuer.read(answer["tct"], "vesk-tct+jwt")
     assert list(claims) == ["aud", "cnf", "exp", "grants", "iat", "iss", "jti", "sub", "ver"]
     assert {k: claims[k] for k in ("iss", "sub", "aud", "grants", "cnf", "ver")} == {
         "iss": issuer.aid, "sub": holder.aid, "aud": holder.aid, "grants": ["write", "read", "write"],
@@ -281,7 +212,7 @@ def test_renewed_token_and_voucher_verify_with_pyjwt(issuer, holder):
     assert claims["exp"] - claims["iat"] == 3600 and abs(claims["iat"] - time.time()) <= 2
     assert claims["jti"] != old_claims["jti"] and str(uuid.UUID(claims["jti"], version=4)) == claims["jti"]
 
-    voucher = pyjwt_claims(answer["grant_voucher"], issuer, "vesk-grant+jwt")
+    voucher = issuer.read(answer["grant_voucher"], "vesk-grant+jwt")
     assert voucher == {"exp": claims["exp"], "grants": claims["grants"], "iat": claims["iat"],
                        "iss": issuer.aid, "src_jti": claims["jti"], "sub": holder.aid, "ver": "vesk/0.2"}
     assert holder.agent.verify_tct(answer["tct"], "read").jti == claims["jti"]
@@ -294,7 +225,7 @@ def test_renewed_token_and_voucher_verify_with_pyjwt(issuer, holder):
      (I64_MIN, 3600, None), (I64_MIN + 1, 3600, None)],
 )
 def test_renewal_lifetime_is_bounded_by_manifest_and_request(manifest_exp, ttl, lifetime):
-    token = ALICE.tct(BOB)
+    token = tct(ALICE, BOB)
 
     def check(now):
         request = BOB.agent.build_renewal_request(token)
@@ -305,12 +236,12 @@ def test_renewal_lifetime_is_bounded_by_manifest_and_request(manifest_exp, ttl, 
     if lifetime is None:
         assert repr(outcome) == repr(RuntimeError("renewal request rejected: TCT has expired or is not yet valid"))
     else:
-        claims = json.loads(b64u_decode(json.loads(outcome)["tct"].split(".")[1]))
+        claims = payload_of(json.loads(outcome)["tct"])
         assert claims["exp"] - claims["iat"] == lifetime
 
 
 def test_renewal_refusals_in_order():
-    token = ALICE.tct(BOB)
+    token = tct(ALICE, BOB)
     far = int(time.time()) + 86400
 
     def rejected(request, manifest_exp=far, ttl=60):
@@ -320,8 +251,8 @@ def test_renewal_refusals_in_order():
 
     envelope = json.dumps({"tct": token, "grant_voucher": None})
     assert rejected(BOB.agent.build_renewal_request(envelope)).startswith("compact JWS malformed: ")
-    assert rejected(BOB.agent.build_renewal_request(Party(9).tct(BOB))) == "signature verification failed"
-    assert rejected(BOB.agent.build_renewal_request(ALICE.tct(BOB, iat=0, exp=1))) == (
+    assert rejected(BOB.agent.build_renewal_request(tct(Signer(9), BOB))) == "signature verification failed"
+    assert rejected(BOB.agent.build_renewal_request(tct(ALICE, BOB, iat=0, exp=1))) == (
         "TCT has expired or is not yet valid")
     assert rejected(CAROL_P256.agent.build_renewal_request(token)) == "TCT signature is invalid"
     request = json.loads(BOB.agent.build_renewal_request(token))
@@ -335,7 +266,7 @@ def test_renewal_refusals_in_order():
 
 
 def test_renewal_payload_wire_form():
-    token = ALICE.tct(BOB)
+    token = tct(ALICE, BOB)
     text = BOB.agent.build_renewal_request(token)
     request = json.loads(text)
     assert text == json.dumps(request, separators=(",", ":"))
