@@ -5,25 +5,16 @@
 #include <array>
 #include <string>
 
+#include "tct_support.h"
 #include "test_hex.h"
 #include "vesk/crypto/sha256.h"
 
 namespace vesk {
 namespace {
 
+using namespace vesk::testing;
+
 const Uuid kId = *Uuid::parse("0f8fad5b-d9cb-469f-a165-70867728950e");
-
-SharedSigningKey ed_key() {
-    std::array<std::uint8_t, 32> seed{};
-    seed.fill(3);
-    return SigningKey::from_ed25519_seed(seed);
-}
-
-SharedSigningKey p256_key() {
-    std::array<std::uint8_t, 32> scalar{};
-    scalar.fill(5);
-    return *SigningKey::from_p256_scalar(scalar);
-}
 
 json::Value parsed(std::string_view text) {
     auto value = json::parse(text);
@@ -40,7 +31,7 @@ VeskEnvelope signed_envelope(const SigningKey& key, std::string_view payload,
 }
 
 TEST(Envelope, SigningInputCoversIdTimeSenderAndCanonicalPayloadHash) {
-    for (auto key : {ed_key(), p256_key()}) {
+    for (auto key : {ed25519_key(3), p256_key(5)}) {
         VeskEnvelope envelope = signed_envelope(*key, R"({"b":[1,"x"],"a":{"d":null,"c":true}})");
         const std::string canonical = R"({"a":{"c":true,"d":null},"b":[1,"x"]})";
         EXPECT_EQ(*envelope.signing_input(), "0f8fad5b-d9cb-469f-a165-70867728950e|1700000000|" +
@@ -59,7 +50,7 @@ TEST(Envelope, SigningInputCoversIdTimeSenderAndCanonicalPayloadHash) {
 }
 
 TEST(Envelope, PayloadIsHashedCanonicallyButWrittenAsGiven) {
-    auto key = ed_key();
+    auto key = ed25519_key(3);
     VeskEnvelope ab = signed_envelope(*key, R"({"a":1,"b":2})");
     VeskEnvelope ba = signed_envelope(*key, R"({"b":2,"a":1})");
     EXPECT_EQ(*ab.signing_input(), *ba.signing_input());
@@ -77,7 +68,7 @@ TEST(Envelope, PayloadIsHashedCanonicallyButWrittenAsGiven) {
 }
 
 TEST(Envelope, SignatureDetectsChangesToCoveredMembersOnly) {
-    const VeskEnvelope original = signed_envelope(*p256_key(), R"({"grants":["read"]})");
+    const VeskEnvelope original = signed_envelope(*p256_key(5), R"({"grants":["read"]})");
     struct Case {
         const char* what;
         void (*change)(VeskEnvelope&);
@@ -86,7 +77,8 @@ TEST(Envelope, SignatureDetectsChangesToCoveredMembersOnly) {
         {"payload", [](VeskEnvelope& e) { e.payload = parsed(R"({"grants":["write"]})"); }, false},
         {"message_id", [](VeskEnvelope& e) { e.message_id = Uuid::new_v4(); }, false},
         {"timestamp", [](VeskEnvelope& e) { ++e.timestamp; }, false},
-        {"sender", [](VeskEnvelope& e) { e.sender.agent_id = ed_key()->aid().as_str(); }, false},
+        {"sender", [](VeskEnvelope& e) { e.sender.agent_id = ed25519_key(3)->aid().as_str(); },
+         false},
         {"signature", [](VeskEnvelope& e) { e.signature = e.signature.substr(5); }, false},
         {"version", [](VeskEnvelope& e) { e.version = "vesk/9"; }, true},
         {"message_type", [](VeskEnvelope& e) { e.message_type = MessageType::Error; }, true},
@@ -109,7 +101,7 @@ TEST(Envelope, SignatureDetectsChangesToCoveredMembersOnly) {
 }
 
 TEST(Envelope, WrittenFormRoundTrips) {
-    VeskEnvelope envelope = signed_envelope(*ed_key(), R"({"z":1,"a":[]})");
+    VeskEnvelope envelope = signed_envelope(*ed25519_key(3), R"({"z":1,"a":[]})");
     const std::string text = envelope.serialize();
     EXPECT_TRUE(text.starts_with(
         R"({"version":"vesk/0.2","message_type":"mutual_hello","message_id":"0f8fad5b-d9cb-469f-)"

@@ -4,20 +4,14 @@
 
 #include <limits>
 
-#include "test_hex.h"
+#include "tct_support.h"
 
 namespace vesk {
 namespace {
 
-using test::as_bytes;
+using testing::forge;
 
 const std::string kClaims = R"({"iss":"x","n":1})";
-
-// A token with any header and payload text, signed by `key`.
-std::string forge(const SigningKey& key, std::string_view header, std::string_view payload) {
-    const std::string input = b64u_encode(header) + "." + b64u_encode(payload);
-    return input + "." + b64u_encode(key.sign(as_bytes(input)));
-}
 
 std::string verify_text(const SharedSigningKey& key, std::string_view token,
                         std::string_view typ = jws::kTypTct) {

@@ -4,6 +4,7 @@
 #include <limits>
 #include <string>
 
+#include "tct_support.h"
 #include "vesk/crypto/sha256.h"
 #include "vesk/crypto/signature_text.h"
 #include "vesk/manifest/builder.h"
@@ -12,19 +13,8 @@
 namespace vesk::manifest {
 namespace {
 
+using namespace vesk::testing;
 using Kind = ManifestError::Kind;
-
-SharedSigningKey ed_key(std::uint8_t fill = 1) {
-    std::array<std::uint8_t, 32> seed{};
-    seed.fill(fill);
-    return SigningKey::from_ed25519_seed(seed);
-}
-
-SharedSigningKey p256_key() {
-    std::array<std::uint8_t, 32> scalar{};
-    scalar.fill(7);
-    return *SigningKey::from_p256_scalar(scalar);
-}
 
 ManifestRequest pinned_request() {
     ManifestRequest request;
@@ -65,7 +55,7 @@ ManifestError failure(const Manifest& manifest, std::int64_t now = 0) {
 
 TEST(ManifestBuild, BothSuitesVerifyAndSurviveTheWireForm) {
     for (const auto& [key, request] :
-         {std::pair{ed_key(), pinned_request()}, std::pair{p256_key(), oidc_request()}}) {
+         {std::pair{ed25519_key(1), pinned_request()}, std::pair{p256_key(7), oidc_request()}}) {
         Manifest manifest = built(*key, request);
         EXPECT_TRUE(verify_manifest(manifest, manifest.published_at));
         EXPECT_EQ(manifest.aid, key->aid());
@@ -83,7 +73,7 @@ TEST(ManifestBuild, BothSuitesVerifyAndSurviveTheWireForm) {
 TEST(ManifestBuild, LifetimeSaturatesAtTheEndsOfTime) {
     constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
     constexpr auto kMin = std::numeric_limits<std::int64_t>::min();
-    auto key = ed_key();
+    auto key = ed25519_key(1);
     ManifestBuilder builder(*key);
     builder.handshake_endpoint = "x";
     builder.identity_hint = IdentityHint{IdentityType::PinnedKey, "s", std::nullopt, "k"};
@@ -99,7 +89,7 @@ TEST(ManifestBuild, LifetimeSaturatesAtTheEndsOfTime) {
 }
 
 TEST(ManifestBuild, BuilderRefusesIncompleteSettings) {
-    auto key = ed_key();
+    auto key = ed25519_key(1);
     const IdentityHint pinned{IdentityType::PinnedKey, "s", "issuer is allowed", "k"};
     struct Case {
         std::optional<std::string> endpoint;
@@ -133,7 +123,7 @@ TEST(ManifestBuild, BuilderRefusesIncompleteSettings) {
 // ---- verification --------------------------------------------------------------------------
 
 TEST(ManifestVerify, ExpiryBoundaryAndCheckOrder) {
-    auto key = ed_key();
+    auto key = ed25519_key(1);
     Manifest manifest = built(*key, pinned_request());
     EXPECT_TRUE(verify_manifest(manifest, manifest.published_at - 1000));
     EXPECT_TRUE(verify_manifest(manifest, manifest.expires_at));
@@ -146,7 +136,7 @@ TEST(ManifestVerify, ExpiryBoundaryAndCheckOrder) {
 }
 
 TEST(ManifestVerify, EveryCoveredMemberIsSigned) {
-    auto key = p256_key();
+    auto key = p256_key(7);
     const Manifest original = built(*key, oidc_request());
     void (*changes[])(Manifest&) = {
         [](Manifest& m) { m.display_name = "Agent!"; },
@@ -170,8 +160,8 @@ TEST(ManifestVerify, EveryCoveredMemberIsSigned) {
 }
 
 TEST(ManifestVerify, ProofOfPossessionRules) {
-    auto key = ed_key();
-    auto stranger = ed_key(9);
+    auto key = ed25519_key(1);
+    auto stranger = ed25519_key(9);
     const Manifest original = built(*key, pinned_request());
     struct Case {
         std::string challenge;

@@ -1,4 +1,4 @@
-// Fixtures of the token tests: keys from fixed seeds and hand-made compact tokens.
+// Test fixtures: keys from fixed seeds and hand-made compact tokens.
 #pragma once
 
 #include <array>
@@ -26,16 +26,19 @@ inline SharedSigningKey p256_key(std::uint8_t fill) {
     return *SigningKey::from_p256_scalar(scalar);
 }
 
-// A compact token over exactly this payload text, with the header of `key`'s suite.
-inline std::string sign_token(const SigningKey& key, std::string_view typ,
-                              std::string_view payload) {
-    const std::string header = std::string("{\"alg\":\"") +
-                               (key.algorithm() == Algorithm::P256 ? "ES256" : "EdDSA") +
-                               "\",\"typ\":\"" + std::string(typ) + "\"}";
+// A compact token over exactly these header and payload texts, signed by `key`.
+inline std::string forge(const SigningKey& key, std::string_view header, std::string_view payload) {
     const std::string input = b64u_encode(header) + "." + b64u_encode(payload);
     const auto signature =
         key.sign(std::span(reinterpret_cast<const std::uint8_t*>(input.data()), input.size()));
     return input + "." + b64u_encode(signature);
+}
+
+// A compact token over exactly this payload text, with the header of `key`'s suite.
+inline std::string sign_token(const SigningKey& key, std::string_view typ,
+                              std::string_view payload) {
+    const std::string alg = key.algorithm() == Algorithm::P256 ? "ES256" : "EdDSA";
+    return forge(key, R"({"alg":")" + alg + R"(","typ":")" + std::string(typ) + R"("})", payload);
 }
 
 // The token with one character of its signature changed.
