@@ -110,38 +110,5 @@ TEST(SpkiHash, ReadsOneCertificateAndRefusesAnythingElse) {
     }
 }
 
-TEST(SpkiPinVerifier, RefusesTheFirstPinOfTheWrongLength) {
-    for (auto [pins, text] : {
-             std::pair<std::vector<Bytes>, std::string>{
-                 {Bytes(31)}, "pin at index 0 must be exactly 32 bytes (got 31)"},
-             {{Bytes(32), Bytes(33), Bytes(0)}, "pin at index 1 must be exactly 32 bytes (got 33)"},
-         }) {
-        auto verifier = SpkiPinVerifier::create(pins);
-        ASSERT_FALSE(verifier);
-        EXPECT_EQ(verifier.error().text(), text);
-    }
-}
-
-TEST(SpkiPinVerifier, PinsACertificateByAnyEqualPinAndNeverPinsGarbage) {
-    KeyPtr key = make_key("ed25519");
-    Bytes cert = make_cert(key.get());
-    SpkiHash hash = sha256(spki_of(key.get()));
-    Bytes pin(hash.begin(), hash.end()), near_miss = pin;
-    near_miss.back() ^= 1;
-
-    auto empty = SpkiPinVerifier::create({});
-    EXPECT_EQ(empty->len(), 0u);
-    EXPECT_EQ(empty->is_pinned(cert), false);
-    EXPECT_EQ(SpkiPinVerifier::create(std::vector<Bytes>{near_miss})->is_pinned(cert), false);
-
-    auto pinned = SpkiPinVerifier::create(std::vector<Bytes>{near_miss, pin, near_miss});
-    EXPECT_EQ(pinned->len(), 3u);
-    EXPECT_EQ(pinned->pins()[1], hash);
-    EXPECT_EQ(pinned->is_pinned(cert), true);
-    auto garbage = pinned->is_pinned(Bytes{0x30, 0x00});
-    ASSERT_FALSE(garbage);
-    EXPECT_EQ(garbage.error().kind, PinningError::Kind::Certificate);
-}
-
 }  // namespace
 }  // namespace vesk::pinning

@@ -7,7 +7,6 @@
 
 #include "vesk/core/clock.h"
 #include "vesk/core/fault.h"
-#include "vesk/core/jws_alg.h"
 
 namespace vesk {
 namespace {
@@ -113,12 +112,6 @@ TEST(Clock, TruncatesToWholeSecondsAndFaultsBeforeTheEpoch) {
         EXPECT_STREQ(f.what(), "system time before Unix epoch");
     }
     EXPECT_GT(unix_now(), 1700000000);
-}
-
-TEST(JwsAlg, NamesComeFromOneTable) {
-    EXPECT_EQ(name(JwsAlg::EdDSA), "EdDSA");
-    EXPECT_EQ(name(JwsAlg::ES256), "ES256");
-    EXPECT_EQ(name(JwsAlg::RS256), "RS256");
 }
 
 }  // namespace
