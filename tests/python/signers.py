@@ -83,11 +83,9 @@ class Signer:
                                   algorithm="ES256" if self.p256 else "EdDSA",
                                   headers={"typ": "vesk-tct+jwt"})
 
-    def jws(self, payload: bytes, typ: str = "vesk-tct+jwt", header: bytes = None) -> str:
-        """A compact JWS over exactly these payload bytes, assembled by hand; `header` replaces
-        the protected header."""
-        if header is None:
-            header = ('{"alg":"%s","typ":"%s"}' % (self.alg, typ)).encode()
+    def jws(self, payload: bytes, typ: str = "vesk-tct+jwt") -> str:
+        """A compact JWS over exactly these payload bytes, assembled by hand."""
+        header = ('{"alg":"%s","typ":"%s"}' % (self.alg, typ)).encode()
         signing_input = (b64u(header) + "." + b64u(payload)).encode()
         if self.p256:
             r, s = decode_dss_signature(self.private.sign(signing_input, ec.ECDSA(hashes.SHA256())))

@@ -106,12 +106,6 @@ def refusals():
         ("tampered-signature", tampered, {}, RuntimeError(failed + "signature verification failed")),
         ("signed-by-another-key", Signer(9).jws(rfc8785.dumps(claims_for(ALICE, BOB))), {},
          RuntimeError(failed + "signature verification failed")),
-        ("wrong-typ", ALICE.jws(rfc8785.dumps(claims_for(ALICE, BOB)), typ="JWT"), {},
-         RuntimeError(failed + "JWS typ header mismatch: expected vesk-tct+jwt, got JWT")),
-        ("es256-header", ALICE.jws(rfc8785.dumps(claims_for(ALICE, BOB)),
-                                   header=b'{"alg":"ES256","typ":"vesk-tct+jwt"}'), {},
-         RuntimeError(failed + "JWS alg header does not match the signer AID's algorithm: "
-                               "expected EdDSA for this AID, got ES256")),
         ("old-version", signed(ver="vesk/0.1"), {}, RuntimeError(failed + "TCT version is not supported")),
         ("empty-grants", signed(grants=[]), {}, RuntimeError(failed + "TCT grants must be non-empty")),
         ("cnf-of-another-key", signed(cnf={"jkt": ALICE.jkt}), {},
@@ -153,8 +147,6 @@ def test_revocation_matches_the_exact_jti_text_of_a_set():
     token = tct(ALICE, BOB, jti=jti)
     for revoked in (set(), {jti.upper()}, frozenset({"x"})):
         assert BOB.agent.verify_tct(token, "read", revoked_jtis=revoked).jti == jti
-    with pytest.raises(TypeError):
-        BOB.agent.verify_tct(token, "read", revoked_jtis=[jti])
 
 
 # --- verify_tct_cached and TctStore ---------------------------------------------------------
