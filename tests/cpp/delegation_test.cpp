@@ -155,17 +155,6 @@ TEST_F(Delegation, SingleHopExpiryBoundsAreInclusive) {
     }
 }
 
-TEST_F(Delegation, SingleHopTokenIsRevokedByItsOwnJtiWhenHopsAreChecked) {
-    DelegationClaims claims = hop(*b, *c, kNow + 300);
-    claims.voucher = *grant.grant_voucher;
-    claims.jti = kJtis[0];
-    const std::set<std::string> revoked = {kJtis[0].to_string()};
-    EXPECT_EQ(outcome(sign(claims), 1, revoked), "source TCT has been revoked");
-    EXPECT_EQ(outcome(sign(claims), 1, std::set<std::string>{kJtis[1].to_string()}), "ok");
-    claims.chain.emplace();
-    EXPECT_EQ(outcome(sign(claims), 3, revoked), "source TCT has been revoked");
-}
-
 TEST_F(Delegation, ChainsAreWalkedHopByHop) {
     const MintedTct to_c = mint(*c, kNow + 600);
     const auto tokens = chain(2);

@@ -132,23 +132,14 @@ TEST(Envelope, StrictReading) {
         std::string error;  // empty: reads
     } cases[] = {
         {envelope_text(R"("nonce":1,)"), "unknown field `nonce`, " + eight_names},
-        {envelope_text(R"("timestamp":6,)"), "duplicate field `timestamp`"},
-        {R"({"version":"v","message_type":"tct","message_id":")" + kId.to_string() +
-             R"(","timestamp":1,"sender":{"agent_id":"a"},"payload":null})",
-         "missing field `signature`"},
         {envelope_text("", kId.to_string(), R"("MUTUAL_HELLO")"),
          "unknown variant `MUTUAL_HELLO`, expected one of `mutual_hello`, `mutual_hello_ack`, "
          "`mutual_commit`, `mutual_commit_ack`, `tct`, `pop_challenge`, `pop_response`, "
          "`error`"},
         {envelope_text("", "not-a-uuid"),
          "UUID parsing failed: invalid character: found `n` at 1 at line 1 column "},
-        {envelope_text(R"("extensions":[],)"), "invalid type: sequence, expected a map"},
-        {R"({"version":"v","message_type":"tct","message_id":")" + kId.to_string() +
-             R"(","timestamp":1.0,"sender":{"agent_id":"a"},"payload":1,"signature":"s"})",
-         "invalid type: floating point `1.0`, expected i64"},
         {R"(["vesk/0.2","tct",")" + kId.to_string() + R"(",5,["a"],null,null])",
          "invalid length 7, expected struct VeskEnvelope with 8 elements"},
-        {envelope_text() + "]", "trailing characters"},
         {R"({"version":"v","message_type":"tct","message_id":")" + kId.to_string() +
              R"(","timestamp":1,"sender":{"agent_id":"a","x":1},"payload":1,"signature":"s"})",
          "unknown field `x`, expected `agent_id`"},

@@ -190,23 +190,17 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{R"({"agent_id":"a",})", "trailing comma at line 1 column 17"},
         TextCase{R"({"agent_id":"a"} x)", "trailing characters at line 1 column 18"},
         TextCase{"5", "invalid type: integer `5`, expected struct Sender at line 1 column 1"},
-        TextCase{R"("hello")",
-                 "invalid type: string \"hello\", expected struct Sender at line 1 column 7"},
         TextCase{"null", "invalid type: null, expected struct Sender at line 1 column 4"},
         TextCase{R"({"agent_id":5})",
                  "invalid type: integer `5`, expected a string at line 1 column 13"},
         TextCase{R"({"agent_id": [1]})",
                  "invalid type: sequence, expected a string at line 1 column 13"},
         TextCase{"{\"agent_id\":\n{}}", "invalid type: map, expected a string at line 2 column 0"},
-        TextCase{R"({"agent_id":true})",
-                 "invalid type: boolean `true`, expected a string at line 1 column 16"},
         TextCase{R"("a\"b\\")",
                  "invalid type: string \"a\\\"b\\\\\", expected struct "
                  "Sender at line 1 column 8"},
         TextCase{"", "EOF while parsing a value at line 1 column 0"},
-        TextCase{R"({"agent_id":"a")", "EOF while parsing an object at line 1 column 15"},
-        TextCase{R"({"Agent_id":"a"})",
-                 "unknown field `Agent_id`, expected `agent_id` at line 1 column 11"}));
+        TextCase{R"({"agent_id":"a")", "EOF while parsing an object at line 1 column 15"}));
 
 TEST(JsonRecord, IntegerMembersRefuseOtherNumbersAtTheirLastByte) {
     struct Case {
