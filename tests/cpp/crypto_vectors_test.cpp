@@ -1,11 +1,9 @@
 // Public conformance vectors: Wycheproof Ed25519 and ECDSA P-256 (P1363), RFC 6979 P-256.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <set>
-#include <sstream>
 
-#include "test_hex.h"
+#include "test_data.h"
 #include "vesk/core/json_reader.h"
 #include "vesk/crypto/keys.h"
 #include "vesk/crypto/sha256.h"
@@ -15,27 +13,9 @@ namespace vesk {
 namespace {
 
 using test::from_hex;
-
-json::Value load(const std::string& relative) {
-    std::ifstream file(std::string(VESK_TESTDATA_DIR) + "/" + relative);
-    std::stringstream text;
-    text << file.rdbuf();
-    auto value = json::parse(text.str());
-    if (!value) ADD_FAILURE() << relative << ": " << value.error().text();
-    return value ? std::move(*value) : json::Value();
-}
-
-const json::Value& at(const json::Value& value, std::string_view key) {
-    static const json::Value null;
-    const json::Value* member = value.as_object() ? value.as_object()->find(key) : nullptr;
-    if (!member) ADD_FAILURE() << "missing member " << key;
-    return member ? *member : null;
-}
-
-std::string str(const json::Value& value, std::string_view key) {
-    const std::string* s = at(value, key).as_string();
-    return s ? *s : "";
-}
+using test::load_json;
+using test::member;
+using test::text_of;
 
 struct Tally {
     int valid_passed = 0, invalid_rejected = 0, total = 0;
@@ -45,24 +25,24 @@ struct Tally {
 template <class MakeKey>
 Tally run_wycheproof(const std::string& file, MakeKey make_key) {
     Tally tally;
-    const json::Value doc = load(file);
-    for (const json::Value& group : *at(doc, "testGroups").as_array()) {
-        auto key = make_key(at(group, "publicKey"));
-        for (const json::Value& test : *at(group, "tests").as_array()) {
-            const std::string result = str(test, "result");
-            const Bytes msg = from_hex(str(test, "msg"));
-            const Bytes sig = from_hex(str(test, "sig"));
+    const json::Value doc = load_json(file);
+    for (const json::Value& group : *member(doc, "testGroups").as_array()) {
+        auto key = make_key(member(group, "publicKey"));
+        for (const json::Value& test : *member(group, "tests").as_array()) {
+            const std::string result = text_of(test, "result");
+            const Bytes msg = from_hex(text_of(test, "msg"));
+            const Bytes sig = from_hex(text_of(test, "sig"));
             const bool accepted = key && key->verify(msg, sig).has_value();
             ++tally.total;
             if (result == "valid") {
-                EXPECT_TRUE(accepted) << file << " tcId " << at(test, "tcId").as_unsigned()[0]
-                                      << ": " << str(test, "comment");
+                EXPECT_TRUE(accepted) << file << " tcId " << member(test, "tcId").as_unsigned()[0]
+                                      << ": " << text_of(test, "comment");
                 tally.valid_passed += accepted;
             } else {
                 // No file here holds "acceptable" results; anything not valid must be refused.
                 EXPECT_EQ(result, "invalid");
-                EXPECT_FALSE(accepted) << file << " tcId " << at(test, "tcId").as_unsigned()[0]
-                                       << ": " << str(test, "comment");
+                EXPECT_FALSE(accepted) << file << " tcId " << member(test, "tcId").as_unsigned()[0]
+                                       << ": " << text_of(test, "comment");
                 tally.invalid_rejected += !accepted;
             }
         }
@@ -72,7 +52,7 @@ Tally run_wycheproof(const std::string& file, MakeKey make_key) {
 
 TEST(CryptoVectors, WycheproofEd25519) {
     Tally t = run_wycheproof("wycheproof/ed25519_test.json", [](const json::Value& key) {
-        auto verifier = VerifyingKey::from_public_bytes(from_hex(str(key, "pk")));
+        auto verifier = VerifyingKey::from_public_bytes(from_hex(text_of(key, "pk")));
         return verifier ? std::optional(*verifier) : std::nullopt;
     });
     EXPECT_EQ(t.total, 151);
@@ -83,7 +63,7 @@ TEST(CryptoVectors, WycheproofEd25519) {
 TEST(CryptoVectors, WycheproofEcdsaP256P1363) {
     Tally t = run_wycheproof(
         "wycheproof/ecdsa_secp256r1_sha256_p1363_test.json", [](const json::Value& key) {
-            auto verifier = VerifyingKey::from_public_bytes(from_hex(str(key, "uncompressed")));
+            auto verifier = VerifyingKey::from_public_bytes(from_hex(text_of(key, "uncompressed")));
             return verifier ? std::optional(*verifier) : std::nullopt;
         });
     EXPECT_EQ(t.total, 262);
@@ -95,19 +75,20 @@ TEST(CryptoVectors, WycheproofEcdsaP256P1363) {
 // non-canonical encodings of either, and (being cofactorless) signatures that hold only up to a
 // small-order residue; every other vector verifies.
 TEST(CryptoVectors, Ed25519EdgeCasesFollowTheStrictRule) {
-    const json::Value doc = load("ed25519/ed25519vectors.json");
+    const json::Value doc = load_json("ed25519/ed25519vectors.json");
     const std::set<std::string> refused = {"low_order_A", "low_order_R", "non_canonical_A",
                                            "non_canonical_R", "low_order_residue"};
     int accepted = 0, rejected = 0;
     for (const json::Value& v : *doc.as_array()) {
         bool expect_refusal = false;
-        if (const json::Array* flags = at(v, "flags").as_array()) {
+        if (const json::Array* flags = member(v, "flags").as_array()) {
             for (const json::Value& flag : *flags)
                 expect_refusal |= refused.contains(*flag.as_string());
         }
-        auto key = VerifyingKey::from_public_bytes(from_hex(str(v, "key")));
-        const bool ok = key && key->verify(test::as_bytes(str(v, "msg")), from_hex(str(v, "sig")));
-        EXPECT_EQ(ok, !expect_refusal) << "vector " << at(v, "number").as_unsigned()[0];
+        auto key = VerifyingKey::from_public_bytes(from_hex(text_of(v, "key")));
+        const bool ok =
+            key && key->verify(test::as_bytes(text_of(v, "msg")), from_hex(text_of(v, "sig")));
+        EXPECT_EQ(ok, !expect_refusal) << "vector " << member(v, "number").as_unsigned()[0];
         (ok ? accepted : rejected)++;
     }
     EXPECT_EQ(accepted + rejected, 914);
@@ -115,17 +96,17 @@ TEST(CryptoVectors, Ed25519EdgeCasesFollowTheStrictRule) {
 
 // The thumbprint's coordinates agree with the JWK that the vector file gives for each key.
 TEST(CryptoVectors, P256ThumbprintMatchesPublishedJwk) {
-    const json::Value doc = load("wycheproof/ecdsa_secp256r1_sha256_p1363_test.json");
+    const json::Value doc = load_json("wycheproof/ecdsa_secp256r1_sha256_p1363_test.json");
     int checked = 0;
-    for (const json::Value& group : *at(doc, "testGroups").as_array()) {
+    for (const json::Value& group : *member(doc, "testGroups").as_array()) {
         const json::Value* published = group.as_object()->find("publicKeyJwk");
         if (!published) continue;  // some groups give no JWK
         const json::Value& jwk = *published;
-        auto key =
-            VerifyingKey::from_public_bytes(from_hex(str(at(group, "publicKey"), "uncompressed")));
+        auto key = VerifyingKey::from_public_bytes(
+            from_hex(text_of(member(group, "publicKey"), "uncompressed")));
         ASSERT_TRUE(key);
-        const std::string input = R"({"crv":"P-256","kty":"EC","x":")" + str(jwk, "x") +
-                                  R"(","y":")" + str(jwk, "y") + R"("})";
+        const std::string input = R"({"crv":"P-256","kty":"EC","x":")" + text_of(jwk, "x") +
+                                  R"(","y":")" + text_of(jwk, "y") + R"("})";
         EXPECT_EQ(*jwk_thumbprint(*key), b64u_encode(sha256(input)));
         ++checked;
     }
@@ -133,22 +114,22 @@ TEST(CryptoVectors, P256ThumbprintMatchesPublishedJwk) {
 }
 
 TEST(CryptoVectors, Rfc6979P256Sha256) {
-    const json::Value doc = load("rfc6979/rfc6979.json");
+    const json::Value doc = load_json("rfc6979/rfc6979.json");
     int cases = 0;
     for (const json::Value& curve : *doc.as_array()) {
-        if (str(curve, "curve") != "P256") continue;
-        const Bytes secret = from_hex(str(curve, "private"));
+        if (text_of(curve, "curve") != "P256") continue;
+        const Bytes secret = from_hex(text_of(curve, "private"));
         auto key =
             SigningKey::from_p256_scalar(std::span<const std::uint8_t, 32>(secret.data(), 32));
         ASSERT_TRUE(key);
-        std::string expected_point = "04" + str(curve, "Ux") + str(curve, "Uy");
+        std::string expected_point = "04" + text_of(curve, "Ux") + text_of(curve, "Uy");
         for (char& c : expected_point) c = static_cast<char>(std::tolower(c));
         EXPECT_EQ(lower_hex(*(*key)->verifying_key().p256_uncompressed()), expected_point);
-        for (const json::Value& c : *at(curve, "cases").as_array()) {
-            std::string expected = str(c, "r") + str(c, "s");
+        for (const json::Value& c : *member(curve, "cases").as_array()) {
+            std::string expected = text_of(c, "r") + text_of(c, "s");
             for (char& ch : expected) ch = static_cast<char>(std::tolower(ch));
-            EXPECT_EQ(lower_hex((*key)->sign(test::as_bytes(str(c, "message")))), expected)
-                << str(c, "message");
+            EXPECT_EQ(lower_hex((*key)->sign(test::as_bytes(text_of(c, "message")))), expected)
+                << text_of(c, "message");
             ++cases;
         }
     }

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "tct_support.h"
-#include "test_hex.h"
+#include "test_data.h"
 #include "vesk/crypto/sha256.h"
 
 namespace vesk {

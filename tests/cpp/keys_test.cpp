@@ -6,7 +6,7 @@
 #include <regex>
 #include <sstream>
 
-#include "test_hex.h"
+#include "test_data.h"
 #include "vesk/crypto/sha256.h"
 
 namespace vesk {

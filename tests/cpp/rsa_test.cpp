@@ -2,12 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
 
-#include "test_hex.h"
+#include "test_data.h"
 #include "vesk/core/base64url.h"
 #include "vesk/core/json_reader.h"
 
@@ -15,6 +13,9 @@ namespace vesk {
 namespace {
 
 using test::from_hex;
+using test::load_json;
+using test::member;
+using test::text_of;
 
 // An odd number of exactly `bits` bits, as minimal big-endian bytes.
 Bytes odd_modulus(std::size_t bits) {
@@ -62,18 +63,6 @@ TEST(RsaPublicKey, TakesOnlyWellFormedKeysOf2048To8192Bits) {
     }
 }
 
-const json::Value& member(const json::Value& value, std::string_view name) {
-    static const json::Value null;
-    const json::Value* found = value.as_object() ? value.as_object()->find(name) : nullptr;
-    if (!found) ADD_FAILURE() << "missing member " << name;
-    return found ? *found : null;
-}
-
-std::string text_of(const json::Value& value, std::string_view name) {
-    const std::string* text = member(value, name).as_string();
-    return text ? *text : "";
-}
-
 Bytes b64_of(const json::Value& value, std::string_view name) {
     auto bytes = b64u_decode(text_of(value, name));
     if (!bytes) ADD_FAILURE() << name << " is not base64url";
@@ -89,14 +78,10 @@ struct VectorFile {
 class Rs256Wycheproof : public testing::TestWithParam<VectorFile> {};
 
 TEST_P(Rs256Wycheproof, AcceptsExactlyTheValidSignatures) {
-    std::ifstream file(std::string(VESK_TESTDATA_DIR) + "/wycheproof/" + GetParam().name);
-    std::stringstream content;
-    content << file.rdbuf();
-    auto doc = json::parse(content.str());
-    ASSERT_TRUE(doc) << GetParam().name;
+    const json::Value doc = load_json("wycheproof/" + GetParam().name);
 
     std::size_t total = 0, valid = 0, acceptable = 0;
-    for (const json::Value& group : *member(*doc, "testGroups").as_array()) {
+    for (const json::Value& group : *member(doc, "testGroups").as_array()) {
         const json::Value& jwk = member(group, "keyJwk");
         Bytes n = b64_of(jwk, "n"), e = b64_of(jwk, "e");
         for (const json::Value& test : *member(group, "tests").as_array()) {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "test_hex.h"
+#include "test_data.h"
 #include "vesk/crypto/sha256.h"
 #include "vesk/crypto/thumbprint.h"
 

@@ -1,0 +1,56 @@
+// Helpers for the tests' known-answer data: hex texts and the JSON files of the conformance
+// vectors; lower_hex comes from vesk/core/hex.h.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <string_view>
+
+#include "vesk/core/base64url.h"
+#include "vesk/core/hex.h"
+#include "vesk/core/json_reader.h"
+
+namespace vesk::test {
+
+inline Bytes from_hex(std::string_view hex) {
+    Bytes out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+        out.push_back(
+            static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
+    }
+    return out;
+}
+
+inline std::span<const std::uint8_t> as_bytes(std::string_view text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+// The JSON document at `relative` below the conformance-vector folder.
+inline json::Value load_json(const std::string& relative) {
+    std::ifstream file(std::string(VESK_TESTDATA_DIR) + "/" + relative, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    auto value = json::parse(text.str());
+    if (!value) ADD_FAILURE() << relative << ": " << value.error().text();
+    return value ? std::move(*value) : json::Value();
+}
+
+// The member `name` of an object; a failure, and null, when it is missing.
+inline const json::Value& member(const json::Value& value, std::string_view name) {
+    static const json::Value null;
+    const json::Value* found = value.as_object() ? value.as_object()->find(name) : nullptr;
+    if (!found) ADD_FAILURE() << "missing member " << name;
+    return found ? *found : null;
+}
+
+// The string member `name`, or "" when it is no string.
+inline std::string text_of(const json::Value& value, std::string_view name) {
+    const std::string* text = member(value, name).as_string();
+    return text ? *text : "";
+}
+
+}  // namespace vesk::test
