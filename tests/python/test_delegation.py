@@ -146,8 +146,6 @@ def single_hop_cases():
         ("no voucher", delegation(voucher=None), failed("delegation voucher is invalid")),
         ("voucher of another issuer", delegation(voucher=grant(E, B)[1]),
          failed("signature verification failed")),
-        ("voucher with an extra claim", delegation(voucher=voucher_from_a(aud=A.aid)),
-         failed("unknown field: aud")),
         ("voucher of old version", delegation(voucher=voucher_from_a(ver="vesk/0.1")),
          failed("delegation token version is not supported")),
         ("voucher without grants", delegation(voucher=voucher_from_a(grants=[])),
@@ -174,8 +172,6 @@ def single_hop_cases():
         ("bad signature", tampered(delegation()), failed("delegation signature is invalid")),
         ("signed by the delegatee", C.token("vesk-delegation+jwt", payload_of(delegation())),
          failed("delegation signature is invalid")),
-        ("two segments", "abc.def",
-         failed("compact JWS malformed: expected exactly three non-empty segments")),
     ]
 
 
