@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include "vesk/core/hex.h"
 #include "vesk/core/json_reader.h"
 
 namespace vesk {
@@ -27,8 +28,7 @@ std::string slurp(const std::filesystem::path& p) {
 
 double from_hex_bits(std::string_view hex) {
     std::uint64_t bits = 0;
-    for (char c : hex)
-        bits = (bits << 4) | static_cast<std::uint64_t>(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
+    for (char c : hex) bits = (bits << 4) | static_cast<std::uint64_t>(hex_value(c));
     return std::bit_cast<double>(bits);
 }
 

@@ -172,6 +172,8 @@ def single_hop_cases():
         ("bad signature", tampered(delegation()), failed("delegation signature is invalid")),
         ("signed by the delegatee", C.token("vesk-delegation+jwt", payload_of(delegation())),
          failed("delegation signature is invalid")),
+        ("two segments", "abc.def",
+         failed("compact JWS malformed: expected exactly three non-empty segments")),
     ]
 
 
