@@ -1,5 +1,7 @@
 #include "frame/convert.h"
 
+#include <algorithm>
+
 namespace vesk::frame {
 namespace {
 
@@ -112,10 +114,13 @@ Ref sequence_iterator(PyObject* object, std::size_t& size_hint) {
         raise_not_instance(object, sequence_name());
         return {};
     }
-    // The length is only a hint: its failure is dropped, unless it is a resumed panic.
+    // The claimed length is only a hint: its failure is dropped, unless it is a resumed panic,
+    // and as a sequence may report more items than it yields, at most a modest number of
+    // items is reserved up front.
+    constexpr Py_ssize_t max_reserved = 1024;
     const Py_ssize_t size = PySequence_Size(object);
     if (size < 0) take_exception();
-    size_hint = size < 0 ? 0 : static_cast<std::size_t>(size);
+    size_hint = static_cast<std::size_t>(std::clamp<Py_ssize_t>(size, 0, max_reserved));
     return Ref::steal(PyObject_GetIter(object));
 }
 
