@@ -1,0 +1,127 @@
+"""Each public operation, repeated, keeps memory flat: neither Python objects (traced by
+tracemalloc) nor the native heap (glibc's malloc statistics) grow with the number of calls."""
+
+import ctypes
+import json
+import tracemalloc
+
+import pytest
+
+import vesk
+from artefacts import ALICE, BOB, CAROL_P256, ENDPOINT, FAR_FUTURE, artefacts
+
+ARTEFACTS = artefacts()
+WARM_UP, ROUNDS = 100, 600
+NATIVE_BYTES_PER_CALL = 8  # a leaked key, string or exception costs far more than this
+PYTHON_BYTES_PER_CALL = 4
+
+
+class MallInfo2(ctypes.Structure):
+    _fields_ = [(name, ctypes.c_size_t) for name in (
+        "arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks", "uordblks",
+        "fordblks", "keepcost")]
+
+
+def native_heap():
+    """Bytes in use on the malloc heap, or None where glibc's statistics are not available (a
+    sanitizer's allocator, another C library)."""
+    try:
+        mallinfo2 = ctypes.CDLL(None).mallinfo2
+    except AttributeError:
+        return None
+    mallinfo2.restype = MallInfo2
+    return lambda: mallinfo2().uordblks + mallinfo2().hblkhd
+
+
+def heap_is_glibc(measure):
+    before = measure()
+    block = ctypes.create_string_buffer(1 << 20)
+    grew = measure() - before >= 1 << 20
+    del block
+    return grew
+
+
+NATIVE = native_heap()
+if NATIVE and not heap_is_glibc(NATIVE):
+    NATIVE = None
+
+
+def failing(call, exception):
+    def run():
+        try:
+            call()
+        except exception:
+            return
+        raise AssertionError("expected " + exception.__name__)
+    return run
+
+
+def operations():
+    tct = ARTEFACTS["tct-eddsa"][0]
+    manifest = ARTEFACTS["manifest-eddsa"][0]
+    request = ARTEFACTS["renewal-request"][0]
+    store = vesk.TctStore(4)
+    expired = json.dumps({"manifest": json.loads(manifest)["manifest"]})
+    revoked = {"x", BOB.agent.verify_tct(tct, "read").jti}
+    tampered = tct[:-3] + ("A" if tct[-3] != "A" else "B") + tct[-2:]
+
+    def uncached():
+        store.clear()
+        BOB.agent.verify_tct_cached(tct, "read", store)
+
+    def identity_fields():
+        identity = BOB.agent.verify_tct(tct, "read")
+        return identity.peer_aid, identity.grants, identity.jti, identity.expires_at
+
+    return {
+        "generate": lambda: vesk.VeskAgent.generate().aid,
+        "generate-p256": lambda: vesk.VeskAgent.generate("p256").aid,
+        "from_seed": lambda: vesk.VeskAgent.from_seed(bytes([5]) * 32),
+        "from_seed-bad": failing(lambda: vesk.VeskAgent.from_seed(bytes(32), "p256"), ValueError),
+        "compute_aid_jkt": lambda: vesk.compute_aid_jkt(CAROL_P256.aid),
+        "compute_aid_jkt-bad": failing(lambda: vesk.compute_aid_jkt("aid:x"), ValueError),
+        "build_manifest": lambda: BOB.agent.build_manifest("n", ENDPOINT, ["a", "b"], ["c"],
+                                                           accepted_trust_anchors=[ENDPOINT]),
+        "build_manifest-bad": failing(lambda: BOB.agent.build_manifest("n", "no url", []), ValueError),
+        "verify_manifest_json": lambda: vesk.verify_manifest_json(manifest),
+        "verify_manifest_json-code": failing(lambda: vesk.verify_manifest_json(expired, FAR_FUTURE),
+                                             vesk.ManifestVerificationError),
+        "verify_manifest_json-malformed": failing(lambda: vesk.verify_manifest_json(manifest[:-1]), ValueError),
+        "verify_tct": identity_fields,
+        "verify_tct-tampered": failing(lambda: BOB.agent.verify_tct(tampered, "read"), RuntimeError),
+        "verify_tct-malformed": failing(lambda: BOB.agent.verify_tct("a.b", "read"), ValueError),
+        "verify_tct-revoked": failing(lambda: BOB.agent.verify_tct(tct, "read", BOB.aid, revoked), RuntimeError),
+        "verify_tct_cached-hit": lambda: BOB.agent.verify_tct_cached(tct, "read", store),
+        "verify_tct_cached-miss": uncached,
+        "TctStore": lambda: vesk.TctStore(8).len(),
+        "build_renewal_request": lambda: BOB.agent.build_renewal_request(tct),
+        "process_renewal_request": lambda: ALICE.agent.process_renewal_request(request, FAR_FUTURE, 60),
+        "process_renewal_request-bad": failing(
+            lambda: ALICE.agent.process_renewal_request(request, 0, 60), RuntimeError),
+        "wrong-type": failing(lambda: BOB.agent.verify_tct(tct, ["read"]), TypeError),
+        "missing-argument": failing(lambda: BOB.agent.verify_tct(tct), TypeError),
+    }
+
+
+OPERATIONS = operations()
+
+
+def growth(operation, measure):
+    for _ in range(WARM_UP):
+        operation()
+    before = measure()
+    for _ in range(ROUNDS):
+        operation()
+    return measure() - before
+
+
+@pytest.mark.parametrize("name", sorted(OPERATIONS))
+def test_repeated_operation_keeps_memory_flat(name):
+    operation = OPERATIONS[name]
+    if NATIVE is not None:
+        assert growth(operation, NATIVE) <= NATIVE_BYTES_PER_CALL * ROUNDS
+    tracemalloc.start()
+    try:
+        assert growth(operation, lambda: tracemalloc.get_traced_memory()[0]) <= PYTHON_BYTES_PER_CALL * ROUNDS
+    finally:
+        tracemalloc.stop()
