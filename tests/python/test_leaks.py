@@ -11,7 +11,7 @@ import vesk
 from artefacts import ALICE, BOB, CAROL_P256, ENDPOINT, FAR_FUTURE, artefacts
 
 ARTEFACTS = artefacts()
-WARM_UP, ROUNDS = 100, 600
+WARM_UP, ROUNDS, MAX_WINDOWS = 200, 200, 10
 NATIVE_BYTES_PER_CALL = 8  # a leaked key, string or exception costs far more than this
 PYTHON_BYTES_PER_CALL = 4
 
@@ -106,22 +106,28 @@ def operations():
 OPERATIONS = operations()
 
 
-def growth(operation, measure):
+def settles(operation, measure, bytes_per_call):
+    """Whether some window of calls grows memory by no more than `bytes_per_call` each: a leak
+    grows in every window, while the interpreter's caches stop growing once filled (raising
+    with a note takes the longest to fill, a few hundred calls under a sanitizer)."""
     for _ in range(WARM_UP):
         operation()
-    before = measure()
-    for _ in range(ROUNDS):
-        operation()
-    return measure() - before
+    for _ in range(MAX_WINDOWS):
+        before = measure()
+        for _ in range(ROUNDS):
+            operation()
+        if measure() - before <= bytes_per_call * ROUNDS:
+            return True
+    return False
 
 
 @pytest.mark.parametrize("name", sorted(OPERATIONS))
 def test_repeated_operation_keeps_memory_flat(name):
     operation = OPERATIONS[name]
     if NATIVE is not None:
-        assert growth(operation, NATIVE) <= NATIVE_BYTES_PER_CALL * ROUNDS
+        assert settles(operation, NATIVE, NATIVE_BYTES_PER_CALL)
     tracemalloc.start()
     try:
-        assert growth(operation, lambda: tracemalloc.get_traced_memory()[0]) <= PYTHON_BYTES_PER_CALL * ROUNDS
+        assert settles(operation, lambda: tracemalloc.get_traced_memory()[0], PYTHON_BYTES_PER_CALL)
     finally:
         tracemalloc.stop()
