@@ -7,7 +7,7 @@ APT_PACKAGES := build-essential cmake ninja-build pkg-config libsodium-dev libss
 SANITIZER_RUNTIME = $(shell gcc -print-file-name=libasan.so):$(shell gcc -print-file-name=libubsan.so)
 export CMAKE_BUILD_PARALLEL_LEVEL := $(JOBS)
 
-.PHONY: all deps venv build test test-cpp test-python test-asan demo clean
+.PHONY: all deps venv build test test-cpp test-python test-asan demo bench clean
 
 all: build
 
@@ -48,6 +48,12 @@ test-asan: venv
 
 demo: build
 	$(PY) examples/demo.py
+
+bench: build
+	cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DVESK_BENCH=ON \
+	  -DPython_EXECUTABLE=$(abspath $(PY)) >/dev/null
+	cmake --build build/bench --target vesk_bench
+	$(PY) bench/run.py --core build/bench/vesk_bench --out bench/RESULTS.md
 
 clean:
 	rm -rf build

@@ -1,0 +1,129 @@
+"""Runs every benchmark in one go and writes the table of results with the machine's details.
+
+    python bench/run.py --core build/bench/vesk_bench --out bench/RESULTS.md
+
+The module under test is the one Python imports (`make bench` installs a release build first);
+`--core` is the C++ benchmark binary (CMake option VESK_BENCH).
+"""
+
+import argparse
+import importlib.metadata
+import json
+import os
+import platform
+import subprocess
+import sys
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).parent))
+
+import bench_import  # noqa: E402
+import bench_manifest  # noqa: E402
+import bench_tct  # noqa: E402
+
+try:
+    import bench_handshake  # noqa: E402
+except ImportError:
+    bench_handshake = None
+
+
+def command_output(*command) -> str:
+    try:
+        return subprocess.run(command, capture_output=True, text=True, check=True).stdout.strip()
+    except (OSError, subprocess.CalledProcessError):
+        return "unknown"
+
+
+def cpu_model() -> str:
+    for line in Path("/proc/cpuinfo").read_text().splitlines():
+        if line.startswith("model name"):
+            return line.split(":", 1)[1].strip()
+    return platform.processor() or "unknown"
+
+
+def machine() -> list:
+    versions = {name: importlib.metadata.version(name) for name in ("cryptography", "PyJWT")}
+    return [
+        ("CPU", f"{cpu_model()}, {os.cpu_count()} logical cores"),
+        ("Load average at start", " ".join(f"{x:.1f}" for x in os.getloadavg())),
+        ("OS", f"{platform.system()} {platform.release()} ({platform.machine()})"),
+        ("Python", platform.python_version()),
+        ("Compiler", command_output("c++", "--version").splitlines()[0]),
+        ("libsodium", command_output("pkg-config", "--modversion", "libsodium")),
+        ("OpenSSL", command_output("pkg-config", "--modversion", "libcrypto")),
+        ("ICU", command_output("pkg-config", "--modversion", "icu-uc")),
+        ("cryptography / PyJWT", f"{versions['cryptography']} / {versions['PyJWT']}"),
+    ]
+
+
+def us(seconds: float) -> str:
+    return f"{seconds * 1e6:.1f} µs"
+
+
+def rows(core: dict, py: dict) -> list:
+    """(measure, figure, target or None, met or None)."""
+    ns = 1e-9
+    out = []
+
+    def ratio(name, numerator, denominator, limit=None, at_least=False):
+        value = numerator / denominator
+        target = None if limit is None else (f"≥ {limit}×" if at_least else f"≤ {limit}×")
+        met = None if limit is None else (value >= limit if at_least else value <= limit)
+        out.append((name, f"{value:.2f}× ({us(numerator)} / {us(denominator)})", target, met))
+
+    if core:
+        ratio("core verify_tct_token ÷ libsodium Ed25519 verify",
+              core["verify_tct_token_ed25519"] * ns, core["bare_verify_ed25519"] * ns, 1.15)
+        ratio("core agent-level verify ÷ libsodium Ed25519 verify",
+              core["verify_tct_for_agent_ed25519"] * ns, core["bare_verify_ed25519"] * ns, 1.15)
+        ratio("core verify_tct_token, P-256 ÷ bare P-256 verify",
+              core["verify_tct_token_p256"] * ns, core["bare_verify_p256"] * ns)
+        ratio("core verify_tct_token, P-256 ÷ Ed25519",
+              core["verify_tct_token_p256"] * ns, core["verify_tct_token_ed25519"] * ns)
+    ratio("Python verify_tct ÷ libsodium Ed25519 verify (C++)", py["verify_tct"],
+          core["bare_verify_ed25519"] * ns, 1.15) if core else None
+    ratio("Python verify_tct ÷ `cryptography` Ed25519 verify", py["verify_tct"], py["bare_verify_cryptography"])
+    ratio("PyJWT + `cryptography`, same checks ÷ verify_tct", py["pyjwt"], py["verify_tct"], 3, at_least=True)
+    ratio("TctStore miss ÷ hit", py["cached_miss"], py["cached_hit"], 30, at_least=True)
+    ratio("verify_tct, ES256 ÷ EdDSA token", py["verify_tct_es256"], py["verify_tct"])
+    if "handshake" in py:
+        ratio("whole handshake ÷ its signature operations", py["handshake"], py["handshake_signatures"], 1.3)
+    for suite in ("ed25519", "p256"):
+        out.append((f"build_manifest, {suite}", us(py[f"build_manifest_{suite}"]), None, None))
+        out.append((f"verify_manifest_json, {suite}", us(py[f"verify_manifest_json_{suite}"]), None, None))
+    out.append(("import vesk (fresh interpreter, median)", f"{py['import_vesk'] * 1e3:.2f} ms", None, None))
+    return out
+
+
+def table(results: list) -> str:
+    lines = ["| Measure | Result | Target | Met |", "|---|---|---|---|"]
+    for name, figure, target, met in results:
+        lines.append(f"| {name} | {figure} | {target or ''} | {'' if met is None else ('yes' if met else 'NO')} |")
+    return "\n".join(lines)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--core", help="the C++ benchmark binary")
+    parser.add_argument("--out", help="write the Markdown table here")
+    args = parser.parse_args()
+
+    details = machine()
+    core = json.loads(command_output(args.core)) if args.core else {}
+    py = {**bench_tct.measure(), **bench_manifest.measure(), **bench_import.measure()}
+    if bench_handshake is not None:
+        py.update(bench_handshake.measure())
+    report = "\n".join([
+        "# Benchmark results", "",
+        "Written by `make bench` (bench/run.py). Times are the best mean of several rounds; ratios",
+        "compare figures taken in the same run.", "",
+        *(f"- {name}: {value}" for name, value in details), "",
+        table(rows(core, py)), "",
+    ])
+    print(report)
+    if args.out:
+        Path(args.out).write_text(report)
+
+
+if __name__ == "__main__":
+    main()
