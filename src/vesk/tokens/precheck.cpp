@@ -14,16 +14,18 @@ std::expected<Bytes, PrecheckFailure> check_payload_members(
             PrecheckFailure{PrecheckFailure::Kind::Crypto, {}, std::move(payload.error())});
     }
     const std::string_view text(reinterpret_cast<const char*>(payload->data()), payload->size());
-    if (auto bad = parse_json_value(text)) {
-        return std::unexpected(PrecheckFailure{PrecheckFailure::Kind::NotJson, std::move(*bad)});
-    }
-    // Only a payload that is one whole JSON value is looked into; anything else is refused
-    // later by the strict reading.
-    if (auto value = json::parse(text)) {
-        if (auto unknown = first_unknown_field(*value, member_names)) {
+    // One whole JSON value is looked into; a payload that is not is either malformed from its
+    // first value on (refused here) or carries more after it (refused later by the strict
+    // reading). The common case is parsed once.
+    auto value = json::parse(text);
+    if (!value) {
+        if (auto bad = parse_json_value(text)) {
             return std::unexpected(
-                PrecheckFailure{PrecheckFailure::Kind::UnknownMember, std::move(*unknown)});
+                PrecheckFailure{PrecheckFailure::Kind::NotJson, std::move(*bad)});
         }
+    } else if (auto unknown = first_unknown_field(*value, member_names)) {
+        return std::unexpected(
+            PrecheckFailure{PrecheckFailure::Kind::UnknownMember, std::move(*unknown)});
     }
     return std::move(*payload);
 }

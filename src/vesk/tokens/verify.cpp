@@ -22,25 +22,10 @@ std::string grant_list(const std::vector<std::string>& grants) {
     return out + "]";
 }
 
-}  // namespace
-
-bool RevokedJtiSet::is_revoked(const Uuid& jti) const {
-    return !revoked_.empty() && revoked_.contains(jti.to_string());
-}
-
-std::expected<VerifiedTct, TctError> verify_tct_token(std::string_view token,
-                                                      const TctVerifyOptions& options) {
+// The checks on claims whose signature holds, in order.
+std::expected<void, TctError> check_signed_claims(const TctClaims& claims,
+                                                  const TctVerifyOptions& options) {
     using K = TctError::Kind;
-    if (auto early = precheck_token_members(token, jws::kTypTct, kTctClaimNames); !early) {
-        return std::unexpected(tct_error_from(std::move(early.error())));
-    }
-    auto payload = jws::verify_compact(options.issuer, jws::kTypTct, token);
-    if (!payload) return std::unexpected(TctError::from(std::move(payload.error())));
-
-    auto read = json::from_json<TctClaims>(as_text(*payload));
-    if (!read) return std::unexpected(claims_read_error(read.error()));
-    TctClaims& claims = *read;
-
     if (claims.ver != kProtocolVersion) return std::unexpected(TctError::of(K::VersionUnsupported));
     if (claims.iss.as_str() != options.issuer.as_str()) {
         return std::unexpected(TctError::of(K::IssuerMismatch));
@@ -66,7 +51,29 @@ std::expected<VerifiedTct, TctError> verify_tct_token(std::string_view token,
     if (options.revocation_check && options.revocation_check->is_revoked(claims.jti)) {
         return std::unexpected(TctError::of(K::Revoked));
     }
-    return VerifiedTct{std::string(token), std::move(claims)};
+    return {};
+}
+
+}  // namespace
+
+bool RevokedJtiSet::is_revoked(const Uuid& jti) const {
+    return !revoked_.empty() && revoked_.contains(jti.to_string());
+}
+
+std::expected<VerifiedTct, TctError> verify_tct_token(std::string_view token,
+                                                      const TctVerifyOptions& options) {
+    if (auto early = precheck_token_members(token, jws::kTypTct, kTctClaimNames); !early) {
+        return std::unexpected(tct_error_from(std::move(early.error())));
+    }
+    auto payload = jws::verify_compact(options.issuer, jws::kTypTct, token);
+    if (!payload) return std::unexpected(TctError::from(std::move(payload.error())));
+
+    auto read = json::from_json<TctClaims>(as_text(*payload));
+    if (!read) return std::unexpected(claims_read_error(read.error()));
+    if (auto checked = check_signed_claims(*read, options); !checked) {
+        return std::unexpected(std::move(checked.error()));
+    }
+    return VerifiedTct{std::string(token), std::move(*read)};
 }
 
 std::expected<TctClaims, TctCheckFailure> decode_tct_claims(std::string_view token) {
@@ -110,12 +117,20 @@ std::expected<VerifiedIdentity, TctCheckFailure> verify_tct_for_agent(
         .revocation_check = revoked,
         .clock_skew_secs = 0,
     };
-    auto verified = verify_tct_token(token, options);
-    if (!verified) {
-        return std::unexpected(TctCheckFailure{
-            TctCheckFailure::Kind::Failed, "TCT verification failed: " + verified.error().text()});
+    // verify_tct_token without reading the payload again: the claims were read whole from these
+    // very bytes, so its early member check holds too, and the signature covers them.
+    auto failed = [](const TctError& error) {
+        return std::unexpected(TctCheckFailure{TctCheckFailure::Kind::Failed,
+                                               "TCT verification failed: " + error.text()});
+    };
+    if (auto signed_payload = jws::verify_compact(options.issuer, jws::kTypTct, token);
+        !signed_payload) {
+        return failed(TctError::from(std::move(signed_payload.error())));
     }
-    TctClaims& claims = verified->claims;
+    TctClaims& claims = *decoded;
+    if (auto checked = check_signed_claims(claims, options); !checked) {
+        return failed(checked.error());
+    }
     if (std::ranges::find(claims.grants, required_grant) == claims.grants.end()) {
         return std::unexpected(TctCheckFailure{
             TctCheckFailure::Kind::Failed, "TCT does not grant '" + std::string(required_grant) +
