@@ -11,30 +11,24 @@ sign or verify by the `cryptography` package:
               + 3 (hello_ack: the same) + 3 (commit: nonce, TCT, voucher)
               + 3 (complete: nonce, TCT, voucher)
 
-The reference operations run in OpenSSL (through `cryptography`), whose Ed25519 verification
-is slower than the module's own; a ratio below 1 therefore still leaves room for overhead, and
-is best read against earlier runs on the same machine.
+Run alone, the reference operations run in OpenSSL (through `cryptography`), whose Ed25519
+verification is slower than the module's own; a ratio below 1 therefore still leaves room for
+overhead. bench/run.py also reports the ratio against libsodium's own sign and verify, timed by
+the core benchmark binary in the same run: the fair floor.
 
     PYTHONPATH=build/dev python bench/bench_handshake.py
 """
 
-import timeit
-
 from cryptography.hazmat.primitives.asymmetric import ed25519
 
 import vesk
+from timing import per_call
 
 SIGNS, VERIFIES = 12, 12
 
 
-def per_call(call):
-    """Best-of-five mean seconds per call, about a second of work."""
-    number, _ = timeit.Timer(call).autorange()
-    number = max(number, number * 5)
-    return min(timeit.repeat(call, number=number, repeat=5)) / number
-
-
-def main():
+def measure() -> dict:
+    """Seconds per whole handshake, and per bare `cryptography` Ed25519 sign and verify."""
     alice, bob = vesk.VeskAgent.from_seed(b"\x01" * 32), vesk.VeskAgent.from_seed(b"\x02" * 32)
     bob_manifest = bob.build_manifest("bob", "https://bob.example/vesk", ["search"])
     alice.build_manifest("alice", "https://alice.example/vesk", ["read"])
@@ -50,9 +44,16 @@ def main():
     digest = b"\x04" * 32
     signature = key.sign(digest)
 
-    whole = per_call(handshake)
-    sign = per_call(lambda: key.sign(digest))
-    verify = per_call(lambda: public.verify(signature, digest))
+    return {
+        "handshake": per_call(handshake),
+        "sign_cryptography": per_call(lambda: key.sign(digest)),
+        "verify_cryptography": per_call(lambda: public.verify(signature, digest)),
+    }
+
+
+def main():
+    measured = measure()
+    whole, sign, verify = (measured[k] for k in ("handshake", "sign_cryptography", "verify_cryptography"))
     floor = SIGNS * sign + VERIFIES * verify
     print(f"handshake:            {whole * 1e6:9.1f} us")
     print(f"Ed25519 sign:         {sign * 1e6:9.1f} us  x {SIGNS}")
