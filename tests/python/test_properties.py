@@ -121,6 +121,14 @@ def test_mutated_json_artefact_passes_only_when_unchanged_in_meaning(name):
     still_works()
 
 
+def test_signature_segment_is_not_malleable_through_non_ascii_characters():
+    # A decoder that read every byte from 0x80 up as '_' let "é" (two bytes) pass for "__".
+    token = next(t for t in (ALICE.tct(BOB) for _ in range(5000)) if "__" in t.rsplit(".", 1)[1])
+    head, signature = token.rsplit(".", 1)
+    with pytest.raises(RuntimeError, match="^TCT verification failed: "):
+        BOB.agent.verify_tct(head + "." + signature.replace("__", "\u00e9", 1), "read")
+
+
 # --- random content behind a valid signature ------------------------------------------------
 
 JSON = st.recursive(
