@@ -4,20 +4,26 @@ Whatever comes in, only the documented exception types come out (never PanicExce
 crash), a damaged artefact never passes as valid, and the objects used keep working afterwards.
 """
 
+import hashlib
 import json
 import time
 
 import pytest
+from cryptography import x509
+from cryptography.hazmat.primitives import serialization
 from hypothesis import example, given, strategies as st
 
 import vesk
-from artefacts import ALICE, BOB, CAROL_P256, ENDPOINT, FAR_FUTURE, Party, artefacts, b64u, tct_claims
+from artefacts import (ALICE, BOB, CAROL_P256, ENDPOINT, FAR_FUTURE, Handshake, Party, artefacts, b64u,
+                       certificate, tct_claims)
 
 I64 = (-(2**63), 2**63 - 1)
 U64 = (0, 2**64 - 1)
 MANIFEST_CODES = {"signature_invalid", "pop_failed", "aid_mismatch", "expired", "version_unknown",
                   "identity_hint_malformed", "incompatible_identity_type", "malformed"}
+REVOCATION_CODES = {"signature_invalid", "issuer_mismatch", "version_unknown", "expired", "malformed"}
 ARTEFACTS = artefacts()
+VERIFIED = vesk.verify_delegation(ARTEFACTS["delegation"][0], ALICE.aid)
 STORE = vesk.TctStore(64)
 
 
@@ -30,10 +36,9 @@ def outcome(call, *allowed):
         assert str(error), "an exception without a message"
         if type(error) is vesk.ManifestVerificationError:
             assert error.code in MANIFEST_CODES
+        if type(error) is vesk.RevocationVerificationError:
+            assert error.code in REVOCATION_CODES
         return error
-
-
-FAILURES = (ValueError, RuntimeError, vesk.ManifestVerificationError)
 
 
 def still_works():
@@ -81,40 +86,44 @@ def same_json(a, b):
 
 @pytest.mark.parametrize("name", sorted(ARTEFACTS))
 def test_valid_artefacts_pass_their_check(name):
-    text, check = ARTEFACTS[name]
+    text, check, _ = ARTEFACTS[name]
     check(text)
 
 
-@pytest.mark.parametrize("name", [n for n in sorted(ARTEFACTS) if n.startswith("tct")])
-def test_mutated_token_never_verifies_and_cache_agrees(name):
-    text, _ = ARTEFACTS[name]
+TOKENS = sorted(name for name, (_, _, compact) in ARTEFACTS.items() if compact)
+DOCUMENTS = sorted(name for name, (_, _, compact) in ARTEFACTS.items() if not compact)
+FAILURES = (ValueError, RuntimeError, vesk.ManifestVerificationError, vesk.RevocationVerificationError,
+            UnicodeEncodeError)
+
+
+@pytest.mark.parametrize("name", TOKENS)
+def test_mutated_token_never_passes(name):
+    text, check, _ = ARTEFACTS[name]
 
     @given(mutations(text))
     def run(token):
-        plain = outcome(lambda: BOB.agent.verify_tct(token, "read"), ValueError, RuntimeError, UnicodeEncodeError)
-        cached = outcome(lambda: BOB.agent.verify_tct_cached(token, "read", STORE),
-                         ValueError, RuntimeError, UnicodeEncodeError)
-        assert isinstance(plain, Exception), f"damaged token verified: {token!r}"
-        assert (type(plain), str(plain)) == (type(cached), str(cached))
-        request = outcome(lambda: BOB.agent.build_renewal_request(token), UnicodeEncodeError)
-        if isinstance(request, str):
-            renewal = outcome(lambda: ALICE.agent.process_renewal_request(request, FAR_FUTURE, 60), *FAILURES)
-            assert isinstance(renewal, Exception), f"damaged token renewed: {token!r}"
+        result = outcome(lambda: check(token), *FAILURES)
+        assert isinstance(result, Exception), f"damaged token accepted: {token!r}"
+        if name.startswith("tct"):  # the cache and renewal see the same token the same way
+            cached = outcome(lambda: BOB.agent.verify_tct_cached(token, "read", STORE), *FAILURES)
+            assert (type(result), str(result)) == (type(cached), str(cached))
+            request = outcome(lambda: BOB.agent.build_renewal_request(token), UnicodeEncodeError)
+            if isinstance(request, str):
+                renewal = outcome(lambda: ALICE.agent.process_renewal_request(request, FAR_FUTURE, 60), *FAILURES)
+                assert isinstance(renewal, Exception), f"damaged token renewed: {token!r}"
 
     run()
     still_works()
 
 
-@pytest.mark.parametrize("name", [n for n in sorted(ARTEFACTS) if not n.startswith("tct")])
-def test_mutated_json_artefact_passes_only_when_unchanged_in_meaning(name):
-    text, check = ARTEFACTS[name]
+@pytest.mark.parametrize("name", DOCUMENTS)
+def test_mutated_document_passes_only_when_unchanged_in_meaning(name):
+    text, check, _ = ARTEFACTS[name]
 
     @given(mutations(text))
     def run(mutated):
-        result = outcome(lambda: check(mutated), *FAILURES, UnicodeEncodeError)
-        if name == "voucher":  # the renewal request is built from any encodable text
-            assert isinstance(result, (str, UnicodeEncodeError))
-        elif not isinstance(result, Exception):
+        result = outcome(lambda: check(mutated), *FAILURES)
+        if not isinstance(result, Exception):
             assert same_json(mutated, text), f"changed artefact accepted: {mutated!r}"
 
     run()
@@ -127,6 +136,90 @@ def test_signature_segment_is_not_malleable_through_non_ascii_characters():
     head, signature = token.rsplit(".", 1)
     with pytest.raises(RuntimeError, match="^TCT verification failed: "):
         BOB.agent.verify_tct(head + "." + signature.replace("__", "\u00e9", 1), "read")
+
+
+def same_content(a, b):
+    """The same sender and payload: the steps after the first trust the proofs inside the
+    payload, not the envelope's own signature, identifier or time."""
+    try:
+        left, right = json.loads(a), json.loads(b)
+    except ValueError:
+        return False
+    return all(left.get(k) == right.get(k) for k in ("sender", "payload"))
+
+
+@pytest.mark.parametrize("step", Handshake.STEPS)
+def test_mutated_handshake_message_passes_only_when_unchanged_in_meaning(step):
+    @given(st.data())
+    def run(data):
+        handshake = Handshake()
+        handshake.run(until=step)
+        valid = handshake.messages[step]
+        mutated = data.draw(mutations(valid))
+        result = outcome(lambda: handshake.receive(step, mutated), ValueError, RuntimeError, UnicodeEncodeError)
+        if not isinstance(result, Exception):
+            assert same_content(mutated, valid), f"changed {step} accepted: {mutated!r}"
+
+    run()
+    assert json.loads(Handshake().run())["tct"]
+    still_works()
+
+
+CERTIFICATE = certificate()
+CAROL_SPKI_HASH = hashlib.sha256(x509.load_der_x509_certificate(CERTIFICATE).public_key().public_bytes(
+    serialization.Encoding.DER, serialization.PublicFormat.SubjectPublicKeyInfo)).digest()
+PINS = vesk.SpkiPinVerifier([bytes(32), CAROL_SPKI_HASH])
+
+
+@st.composite
+def byte_mutations(draw, data):
+    out = bytearray(data)
+    for _ in range(draw(st.integers(1, 4))):
+        at = draw(st.integers(0, len(out)))
+        op = draw(st.sampled_from(["flip", "insert", "delete", "truncate"]))
+        byte = draw(st.integers(0, 255))
+        if op == "insert" or at == len(out):
+            out.insert(at, byte)
+        elif op == "delete":
+            del out[at]
+        elif op == "truncate":
+            del out[at:]
+        else:
+            out[at] ^= byte or 1
+    return bytes(out)
+
+
+@given(byte_mutations(CERTIFICATE) | st.binary(max_size=64))
+def test_mutated_certificate_is_hashed_like_cryptography_or_refused(der):
+    pin = outcome(lambda: vesk.compute_spki_hash(der), ValueError)
+    pinned = outcome(lambda: PINS.is_pinned(der), ValueError)
+    assert isinstance(pin, bytes) == isinstance(pinned, bool)
+    if isinstance(pin, bytes):
+        assert pinned == (pin == CAROL_SPKI_HASH)
+    try:
+        spki = x509.load_der_x509_certificate(der).public_key().public_bytes(
+            serialization.Encoding.DER, serialization.PublicFormat.SubjectPublicKeyInfo)
+    except Exception:  # cryptography refuses it: nothing to compare with
+        return
+    if isinstance(pin, bytes):
+        assert pin == hashlib.sha256(spki).digest()
+
+
+class RaisingTruth:
+    def __bool__(self):
+        raise ZeroDivisionError("no truth")
+
+
+@pytest.mark.parametrize("answer,kind", [
+    (lambda jti: True, "degraded"), (lambda jti: 1 / 0, "clear"),
+    # Only True itself revokes: other truthy answers, or one whose truth raises, do not.
+    (lambda jti: RaisingTruth(), "clear"), (lambda jti: [jti], "clear"),
+    (lambda jti: vesk.verify_session_bundle(ARTEFACTS["bundle"][0], BOB.aid)["kind"] == "clear", "degraded"),
+], ids=["true", "raises", "truth-raises", "list", "re-enters"])
+def test_revocation_callback_answers_are_taken_without_leaking_errors(answer, kind):
+    result = vesk.verify_session_bundle(ARTEFACTS["bundle"][0], BOB.aid, None, answer)
+    assert result["kind"] == kind
+    assert vesk.verify_session_bundle(ARTEFACTS["bundle"][0], BOB.aid)["kind"] == "clear"
 
 
 # --- random content behind a valid signature ------------------------------------------------
@@ -192,7 +285,9 @@ ANY_TEXT = st.text(st.characters(blacklist_categories=()), max_size=40) | st.sam
 
 @given(ANY_TEXT, ANY_TEXT, st.integers(*I64))
 def test_random_text_in_every_text_parameter(a, b, n):
-    errors = (ValueError, RuntimeError, vesk.ManifestVerificationError, UnicodeEncodeError)
+    errors = FAILURES
+    hops = abs(n) % 8
+    provider = vesk.JwksProvider()
     calls = [
         lambda: vesk.VeskAgent.generate(a),
         lambda: vesk.VeskAgent.from_seed(bytes(32), a),
@@ -207,6 +302,23 @@ def test_random_text_in_every_text_parameter(a, b, n):
         lambda: BOB.agent.build_manifest("n", ENDPOINT, [], identity_type=a),
         lambda: BOB.agent.build_manifest("n", a, [], identity_type="oidc", oidc_issuer=b, oidc_subject=a,
                                          accepted_trust_anchors=[a, b]),
+        lambda: vesk.verify_delegation(a, b, {a}),
+        lambda: vesk.verify_delegation_multihop(a, b, hops),
+        lambda: BOB.agent.build_delegation(a, b, [a], n),
+        lambda: BOB.agent.build_delegation(ARTEFACTS["voucher"][0], a, [b]),
+        lambda: vesk.verify_revocation_list(a, b, n),
+        lambda: vesk.revocation_signing_bytes(a),
+        lambda: ALICE.agent.sign_revocation_list([{"jti": a, "reason": b, "revoked_at": n}], n),
+        lambda: vesk.SessionBundleBuilder(ALICE.agent).session_id(a).issued_at(n).participant(b, a).build(),
+        lambda: vesk.verify_session_bundle(a, b, n, lambda jti: jti == a),
+        lambda: vesk.JwksProvider({a: [{"kty": b, "x": a}]}),
+        lambda: provider.upsert(a, [{"kty": "OKP", "crv": "Ed25519", "x": b}]),
+        lambda: provider.remove(a),
+        lambda: BOB.agent.new_session(provider, [a]).build_hello(b, [a], lambda nonce: a),
+        lambda: ALICE.agent.new_responder(provider, [b]).process_hello(a, lambda nonce: b),
+        lambda: BOB.agent.new_session().process_hello_ack(a, b),
+        lambda: ALICE.agent.new_responder().process_commit(a),
+        lambda: BOB.agent.new_session().complete(a),
     ]
     for call in calls:
         outcome(call, *errors)
@@ -283,12 +395,22 @@ WRONG = {
     "text": [1, b"x", bytearray(b"x"), ["x"], 1.5],
     "bytes": ["x" * 32, bytearray(32), memoryview(bytes(32)), 32, [0] * 32],
     "int": ["1", 1.5, b"1", [1]],
+    "uint": ["1", 1.5, b"1", [1]],
     "list": ["read", {"read"}, 5, [1], ["a", None], {"a": 1}],
     "set": [["a"], ("a",), {1}, "a", frozenset({None})],
     "store": [object(), 1, "store"],
+    "agent": [object(), "agent", STORE],
+    "verified": [object(), 1, "verified"],
+    "provider": [object(), "jwks", STORE],
+    "dict": [[], "x", 5, [("a", [])]],
+    "dicts": ["x", 5, {"jti": "x"}],  # a malformed item is a ValueError naming its index
+    "pins": ["x" * 32, 5, [1], [None], {bytes(32)}],
 }
 # (name, call taking the full keyword arguments, valid keyword arguments, kinds of the parameters)
 TOKEN = ARTEFACTS["tct-eddsa"][0]
+VERIFIED_JTI = "7d444840-9dc0-41d1-b245-5ffdce74fad2"
+BUILDER = vesk.SessionBundleBuilder(ALICE.agent)
+PROVIDER = vesk.JwksProvider()
 SIGNATURES = [
     ("generate", vesk.VeskAgent.generate, {"suite": "ed25519"}, {"suite": "text"}),
     ("from_seed", vesk.VeskAgent.from_seed, {"seed": bytes([7]) * 32, "suite": "p256"}, {"seed": "bytes", "suite": "text"}),
@@ -296,7 +418,7 @@ SIGNATURES = [
     ("verify_manifest_json", vesk.verify_manifest_json,
      {"manifest_envelope_json": ARTEFACTS["manifest-eddsa"][0], "now_unix_secs": None},
      {"manifest_envelope_json": "text", "now_unix_secs": "int"}),
-    ("TctStore", vesk.TctStore, {"max_entries": 4}, {"max_entries": "int"}),
+    ("TctStore", vesk.TctStore, {"max_entries": 4}, {"max_entries": "uint"}),
     ("build_manifest", BOB.agent.build_manifest,
      {"display_name": "d", "handshake_endpoint": ENDPOINT, "offered_caps": ["a"], "required_caps": None,
       "ttl_secs": None, "identity_type": "pinned_key", "oidc_issuer": None, "oidc_subject": None,
@@ -317,6 +439,47 @@ SIGNATURES = [
      {"request_payload_json": ARTEFACTS["renewal-request"][0], "manifest_exp_unix_secs": FAR_FUTURE,
       "new_ttl_secs": 60},
      {"request_payload_json": "text", "manifest_exp_unix_secs": "int", "new_ttl_secs": "int"}),
+    ("verify_delegation", vesk.verify_delegation,
+     {"delegation_token": ARTEFACTS["delegation"][0], "verifier_aid": ALICE.aid, "revoked_jtis": None},
+     {"delegation_token": "text", "verifier_aid": "text", "revoked_jtis": "set"}),
+    ("verify_delegation_multihop", vesk.verify_delegation_multihop,
+     {"delegation_token": ARTEFACTS["delegation"][0], "verifier_aid": ALICE.aid, "max_delegation_hops": 3,
+      "revoked_jtis": None},
+     {"delegation_token": "text", "verifier_aid": "text", "max_delegation_hops": "uint", "revoked_jtis": "set"}),
+    ("build_delegation", BOB.agent.build_delegation,
+     {"voucher_token": ARTEFACTS["voucher"][0], "delegatee_aid": CAROL_P256.aid, "scope": ["read"],
+      "ttl_secs": None},
+     {"voucher_token": "text", "delegatee_aid": "text", "scope": "list", "ttl_secs": "int"}),
+    ("issue_tct_for_delegatee", ALICE.agent.issue_tct_for_delegatee, {"verified": VERIFIED, "ttl_secs": None},
+     {"verified": "verified", "ttl_secs": "int"}),
+    ("sign_revocation_list", ALICE.agent.sign_revocation_list,
+     {"entries": [{"jti": VERIFIED_JTI}], "expires_in_secs": None}, {"entries": "dicts", "expires_in_secs": "int"}),
+    ("verify_revocation_list", vesk.verify_revocation_list,
+     {"envelope_json": ARTEFACTS["revocation"][0], "expected_issuer_aid": ALICE.aid, "now_unix_secs": None},
+     {"envelope_json": "text", "expected_issuer_aid": "text", "now_unix_secs": "int"}),
+    ("revocation_signing_bytes", vesk.revocation_signing_bytes, {"envelope_json": ARTEFACTS["revocation"][0]},
+     {"envelope_json": "text"}),
+    ("SessionBundleBuilder", vesk.SessionBundleBuilder, {"coordinator": ALICE.agent}, {"coordinator": "agent"}),
+    ("session_id", BUILDER.session_id, {"uuid_str": VERIFIED_JTI}, {"uuid_str": "text"}),
+    ("issued_at", BUILDER.issued_at, {"unix_secs": 5}, {"unix_secs": "int"}),
+    ("participant", BUILDER.participant, {"aid": BOB.aid, "tct_token": TOKEN}, {"aid": "text", "tct_token": "text"}),
+    ("verify_session_bundle", vesk.verify_session_bundle,
+     {"bundle_envelope_json": ARTEFACTS["bundle"][0], "verifier_aid": BOB.aid, "now_unix_secs": None,
+      "revocation_check": None},
+     {"bundle_envelope_json": "text", "verifier_aid": "text", "now_unix_secs": "int"}),
+    ("compute_spki_hash", vesk.compute_spki_hash, {"cert_der": CERTIFICATE}, {"cert_der": "bytes"}),
+    ("SpkiPinVerifier", vesk.SpkiPinVerifier, {"pins": [bytes(32)]}, {"pins": "pins"}),
+    ("is_pinned", PINS.is_pinned, {"cert_der": CERTIFICATE}, {"cert_der": "bytes"}),
+    ("JwksProvider", vesk.JwksProvider, {"keys": None}, {"keys": "dict"}),
+    ("upsert", PROVIDER.upsert, {"issuer": "https://issuer.example", "keys": []}, {"issuer": "text", "keys": "dicts"}),
+    ("remove", PROVIDER.remove, {"issuer": "https://issuer.example"}, {"issuer": "text"}),
+    ("new_session", BOB.agent.new_session, {"jwks": None, "trust_anchors": None},
+     {"jwks": "provider", "trust_anchors": "list"}),
+    ("new_responder", ALICE.agent.new_responder, {"jwks": None, "trust_anchors": None},
+     {"jwks": "provider", "trust_anchors": "list"}),
+    ("build_hello", BOB.agent.new_session().build_hello,
+     {"peer_manifest_json": Handshake.ALICE_MANIFEST, "requested_grants": ["read"], "oidc_mint_jwt": None},
+     {"peer_manifest_json": "text", "requested_grants": "list"}),
 ]
 
 
@@ -339,19 +502,19 @@ def test_wrong_argument_types_raise_type_error_naming_the_parameter(name, call, 
 
 
 OPTIONAL = {"required_caps", "ttl_secs", "oidc_issuer", "oidc_subject", "accepted_trust_anchors",
-            "expected_audience", "revoked_jtis", "now_unix_secs"}
-INTEGERS = [(name, call, valid, parameter) for name, call, valid, kinds in SIGNATURES
-            for parameter, kind in kinds.items() if kind == "int"]
+            "expected_audience", "revoked_jtis", "now_unix_secs", "expires_in_secs", "keys", "jwks",
+            "trust_anchors"}
+INTEGERS = [(name, call, valid, parameter, kind) for name, call, valid, kinds in SIGNATURES
+            for parameter, kind in kinds.items() if kind in ("int", "uint")]
 
 
-@pytest.mark.parametrize("name,call,valid,parameter", INTEGERS, ids=[f"{i[0]}-{i[3]}" for i in INTEGERS])
-def test_integers_overflow_exactly_outside_their_range(name, call, valid, parameter):
-    low, high = U64 if parameter == "max_entries" else I64
+@pytest.mark.parametrize("name,call,valid,parameter,kind", INTEGERS, ids=[f"{i[0]}-{i[3]}" for i in INTEGERS])
+def test_integers_overflow_exactly_outside_their_range(name, call, valid, parameter, kind):
+    low, high = U64 if kind == "uint" else I64
 
     @given(st.integers(-(2**70), 2**70) | st.sampled_from([low - 1, low, high, high + 1]))
     def run(value):
-        result = outcome(lambda: call(**{**valid, parameter: value}), ValueError, RuntimeError,
-                         vesk.ManifestVerificationError, OverflowError)
+        result = outcome(lambda: call(**{**valid, parameter: value}), *FAILURES, OverflowError)
         assert (type(result) is OverflowError) == (not low <= value <= high), value
 
     run()
