@@ -73,6 +73,7 @@ def tct_claims(issuer: Party, holder: Party, **overrides) -> dict:
 ALICE = Party(1)
 BOB = Party(2)
 CAROL_P256 = Party(3, "p256")
+SCRATCH = Party(9)  # builds manifests freely; the others keep the ones their handshakes rely on
 
 
 def manifest(party: Party) -> str:

@@ -14,8 +14,8 @@ from cryptography.hazmat.primitives import serialization
 from hypothesis import example, given, strategies as st
 
 import vesk
-from artefacts import (ALICE, BOB, CAROL_P256, ENDPOINT, FAR_FUTURE, Handshake, Party, artefacts, b64u,
-                       certificate, tct_claims)
+from artefacts import (ALICE, BOB, CAROL_P256, ENDPOINT, FAR_FUTURE, SCRATCH, Handshake, Party, artefacts,
+                       b64u, certificate, tct_claims)
 
 I64 = (-(2**63), 2**63 - 1)
 U64 = (0, 2**64 - 1)
@@ -43,7 +43,7 @@ def outcome(call, *allowed):
 
 def still_works():
     """The long-lived objects answer correctly after a storm of bad calls."""
-    text = BOB.agent.build_manifest("Bob", ENDPOINT, ["read"])
+    text = SCRATCH.agent.build_manifest("Bob", ENDPOINT, ["read"])
     assert vesk.verify_manifest_json(text) is None
     token = ALICE.tct(BOB)
     before = STORE.len()
@@ -298,9 +298,9 @@ def test_random_text_in_every_text_parameter(a, b, n):
         lambda: BOB.agent.verify_tct_cached(a, b, STORE, b, {a}),
         lambda: BOB.agent.build_renewal_request(a),
         lambda: ALICE.agent.process_renewal_request(a, n, n),
-        lambda: BOB.agent.build_manifest(a, b, [a, b], [b], n),
-        lambda: BOB.agent.build_manifest("n", ENDPOINT, [], identity_type=a),
-        lambda: BOB.agent.build_manifest("n", a, [], identity_type="oidc", oidc_issuer=b, oidc_subject=a,
+        lambda: SCRATCH.agent.build_manifest(a, b, [a, b], [b], n),
+        lambda: SCRATCH.agent.build_manifest("n", ENDPOINT, [], identity_type=a),
+        lambda: SCRATCH.agent.build_manifest("n", a, [], identity_type="oidc", oidc_issuer=b, oidc_subject=a,
                                          accepted_trust_anchors=[a, b]),
         lambda: vesk.verify_delegation(a, b, {a}),
         lambda: vesk.verify_delegation_multihop(a, b, hops),
@@ -364,7 +364,7 @@ def test_p256_aid_key_check_matches_cryptography(x, tag):
        st.lists(st.text(max_size=10), max_size=3), st.integers(-(2**40), 2**40), st.booleans())
 @example("\u0000\u2028\ud7ff\"\\", ["a"], [], 0, False)
 def test_built_manifest_round_trips_whatever_it_accepts(name, offered, required, ttl, p256):
-    party = CAROL_P256 if p256 else BOB
+    party = CAROL_P256 if p256 else SCRATCH
     oidc = {"identity_type": "oidc", "oidc_issuer": "https://i.example", "oidc_subject": name} if p256 else {}
     result = outcome(lambda: party.agent.build_manifest(name, ENDPOINT, offered, required, ttl, **oidc),
                      ValueError, RuntimeError)
@@ -419,7 +419,7 @@ SIGNATURES = [
      {"manifest_envelope_json": ARTEFACTS["manifest-eddsa"][0], "now_unix_secs": None},
      {"manifest_envelope_json": "text", "now_unix_secs": "int"}),
     ("TctStore", vesk.TctStore, {"max_entries": 4}, {"max_entries": "uint"}),
-    ("build_manifest", BOB.agent.build_manifest,
+    ("build_manifest", SCRATCH.agent.build_manifest,
      {"display_name": "d", "handshake_endpoint": ENDPOINT, "offered_caps": ["a"], "required_caps": None,
       "ttl_secs": None, "identity_type": "pinned_key", "oidc_issuer": None, "oidc_subject": None,
       "accepted_trust_anchors": None},
@@ -521,7 +521,7 @@ def test_integers_overflow_exactly_outside_their_range(name, call, valid, parame
 
 
 def test_list_arguments_are_read_by_iteration_not_by_claimed_length():
-    text = BOB.agent.build_manifest("d", ENDPOINT, LyingSequence())
+    text = SCRATCH.agent.build_manifest("d", ENDPOINT, LyingSequence())
     assert json.loads(text)["manifest"]["offered_capabilities"] == ["read", "read"]
     assert vesk.TctStore(2**64 - 1).len() == 0
     still_works()
