@@ -54,7 +54,7 @@ TEST(Base64Url, DecoderAgreesWithLibsodium) {
     constexpr std::string_view pool = "AQgw_-9zZa+/= .";
     std::mt19937 random(7);
     for (int round = 0; round < 20000; ++round) {
-        std::string input(random() % 12, 'A');
+        std::string input(1 + random() % 12, 'A');  // libsodium wants non-null buffers
         for (char& c : input) c = pool[random() % pool.size()];
         if (input.find('=') != std::string::npos) continue;
         Bytes expected(input.size());
