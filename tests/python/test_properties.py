@@ -52,6 +52,7 @@ def still_works():
     again = BOB.agent.verify_tct_cached(token, "read", STORE)
     assert (again.jti, again.grants) == (first.jti, ["read", "write"])
     assert BOB.agent.verify_tct(token, "write").peer_aid == ALICE.aid
+    assert json.loads(Handshake().run())["grant_voucher"]
 
 
 # --- mutated artefacts ------------------------------------------------------------------------
@@ -189,6 +190,7 @@ def byte_mutations(draw, data):
     return bytes(out)
 
 
+@pytest.mark.filterwarnings("ignore:Parsed a serial number")
 @given(byte_mutations(CERTIFICATE) | st.binary(max_size=64))
 def test_mutated_certificate_is_hashed_like_cryptography_or_refused(der):
     pin = outcome(lambda: vesk.compute_spki_hash(der), ValueError)
