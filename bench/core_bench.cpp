@@ -25,22 +25,33 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Best of five mean nanoseconds per call, each round lasting about 0.2 s.
-double ns_per_call(const std::function<void()>& call) {
-    std::size_t number = 1;
-    for (;;) {
-        const auto start = Clock::now();
-        for (std::size_t i = 0; i < number; ++i) call();
-        if (Clock::now() - start > std::chrono::milliseconds(20)) break;
-        number *= 2;
+using Calls = std::vector<std::pair<std::string, std::function<void()>>>;
+
+// Mean nanoseconds per call of each, the best of several rounds. The rounds of all calls are
+// interleaved, so that load from elsewhere on the machine falls on all of them alike.
+std::vector<std::pair<std::string, double>> ns_per_call(const Calls& calls) {
+    constexpr int rounds = 15;
+    std::vector<std::size_t> numbers;
+    for (const auto& [name, call] : calls) {
+        std::size_t number = 1;
+        for (;;) {
+            const auto start = Clock::now();
+            for (std::size_t i = 0; i < number; ++i) call();
+            if (Clock::now() - start > std::chrono::milliseconds(30)) break;
+            number *= 2;
+        }
+        numbers.push_back(number);
     }
-    number *= 10;
-    double best = 1e300;
-    for (int round = 0; round < 5; ++round) {
-        const auto start = Clock::now();
-        for (std::size_t i = 0; i < number; ++i) call();
-        const std::chrono::duration<double, std::nano> spent = Clock::now() - start;
-        best = std::min(best, spent.count() / static_cast<double>(number));
+    std::vector<std::pair<std::string, double>> best;
+    for (const auto& [name, call] : calls) best.emplace_back(name, 1e300);
+    for (int round = 0; round < rounds; ++round) {
+        for (std::size_t c = 0; c < calls.size(); ++c) {
+            const auto start = Clock::now();
+            for (std::size_t i = 0; i < numbers[c]; ++i) calls[c].second();
+            const std::chrono::duration<double, std::nano> spent = Clock::now() - start;
+            best[c].second =
+                std::min(best[c].second, spent.count() / static_cast<double>(numbers[c]));
+        }
     }
     return best;
 }
@@ -74,70 +85,76 @@ void check(bool ok, const char* what) {
 int main() {
     check(sodium_init() >= 0, "sodium_init");
     const auto holder = key(vesk::Algorithm::Ed25519, 2);
-    std::vector<std::pair<std::string, double>> results;
+    const std::int64_t now = vesk::unix_now();
+    Calls calls;
 
+    // What each suite's calls refer to; kept alive until the end.
+    struct Suite {
+        vesk::SharedSigningKey issuer;
+        std::string token;
+        std::string signing_input;
+        vesk::Bytes signature;
+    };
+    std::vector<Suite> suites;
     for (const auto algorithm : {vesk::Algorithm::Ed25519, vesk::Algorithm::P256}) {
-        const bool ed = algorithm == vesk::Algorithm::Ed25519;
         const auto issuer = key(algorithm, 1);
-        const std::string token = mint(*issuer, *holder);
-        const std::int64_t now = vesk::unix_now();
-        const vesk::TctVerifyOptions options{.issuer_manifest_expires_at = std::nullopt,
-                                             .expected_audience = holder->aid(),
-                                             .issuer = issuer->aid(),
-                                             .now = now,
-                                             .revocation_check = nullptr,
-                                             .clock_skew_secs = 0};
-        check(vesk::verify_tct_token(token, options).has_value(), "verify_tct_token");
-        check(
-            vesk::verify_tct_for_agent(holder->aid(), token, "read", {}, nullptr, now).has_value(),
-            "verify_tct_for_agent");
-        const std::string suffix = ed ? "ed25519" : "p256";
-        results.emplace_back("verify_tct_token_" + suffix, ns_per_call([&] {
-                                 auto verified = vesk::verify_tct_token(token, options);
-                                 check(verified.has_value(), "verify");
-                             }));
-        results.emplace_back("verify_tct_for_agent_" + suffix, ns_per_call([&] {
-                                 auto verified = vesk::verify_tct_for_agent(
-                                     holder->aid(), token, "read", {}, nullptr, now);
-                                 check(verified.has_value(), "verify");
-                             }));
-
+        std::string token = mint(*issuer, *holder);
         const std::size_t dot = token.rfind('.');
-        const std::string signing_input = token.substr(0, dot);
-        const auto signature = *vesk::b64u_decode(token.substr(dot + 1));
-        const auto* message = reinterpret_cast<const unsigned char*>(signing_input.data());
-        if (ed) {
-            const auto public_key = *issuer->ed25519_public_key();
-            check(crypto_sign_verify_detached(signature.data(), message, signing_input.size(),
-                                              public_key.data()) == 0,
-                  "bare verify");
-            // Handshakes are weighed against bare signs too: a 32-byte digest, as they sign.
-            std::array<unsigned char, 32> seed;
-            seed.fill(1);
-            std::array<unsigned char, 32> pk;
-            std::array<unsigned char, 64> sk;
-            std::array<unsigned char, 64> made;
-            crypto_sign_seed_keypair(pk.data(), sk.data(), seed.data());
-            results.emplace_back("bare_sign_ed25519", ns_per_call([&] {
-                                     crypto_sign_detached(made.data(), nullptr, seed.data(),
-                                                          seed.size(), sk.data());
-                                 }));
-            results.emplace_back(
-                "bare_verify_ed25519", ns_per_call([&] {
-                    check(crypto_sign_verify_detached(signature.data(), message,
-                                                      signing_input.size(), public_key.data()) == 0,
-                          "bare verify");
-                }));
-        } else {
-            const vesk::VerifyingKey& public_key = issuer->verifying_key();
-            results.emplace_back(
-                "bare_verify_p256", ns_per_call([&] {
-                    check(public_key.verify(std::span(message, signing_input.size()), signature)
-                              .has_value(),
-                          "bare verify");
-                }));
-        }
+        suites.push_back(
+            {issuer, token, token.substr(0, dot), *vesk::b64u_decode(token.substr(dot + 1))});
     }
+    std::vector<vesk::TctVerifyOptions> options;
+    for (const Suite& suite : suites) {
+        options.push_back({.issuer_manifest_expires_at = std::nullopt,
+                           .expected_audience = holder->aid(),
+                           .issuer = suite.issuer->aid(),
+                           .now = now,
+                           .revocation_check = nullptr,
+                           .clock_skew_secs = 0});
+    }
+    for (std::size_t i = 0; i < suites.size(); ++i) {
+        const Suite& suite = suites[i];
+        const vesk::TctVerifyOptions& option = options[i];
+        const std::string suffix = i == 0 ? "ed25519" : "p256";
+        calls.emplace_back("verify_tct_token_" + suffix, [&suite, &option] {
+            check(vesk::verify_tct_token(suite.token, option).has_value(), "verify_tct_token");
+        });
+        calls.emplace_back("verify_tct_for_agent_" + suffix, [&suite, &holder, now] {
+            check(vesk::verify_tct_for_agent(holder->aid(), suite.token, "read", {}, nullptr, now)
+                      .has_value(),
+                  "verify_tct_for_agent");
+        });
+    }
+
+    const Suite& ed = suites[0];
+    const auto ed_public = *ed.issuer->ed25519_public_key();
+    calls.emplace_back("bare_verify_ed25519", [&ed, &ed_public] {
+        check(crypto_sign_verify_detached(
+                  ed.signature.data(),
+                  reinterpret_cast<const unsigned char*>(ed.signing_input.data()),
+                  ed.signing_input.size(), ed_public.data()) == 0,
+              "bare verify");
+    });
+    // Handshakes are weighed against bare signs too: of a 32-byte digest, as they sign.
+    std::array<unsigned char, 32> seed;
+    seed.fill(1);
+    std::array<unsigned char, 32> pk;
+    std::array<unsigned char, 64> sk;
+    std::array<unsigned char, 64> made;
+    crypto_sign_seed_keypair(pk.data(), sk.data(), seed.data());
+    calls.emplace_back("bare_sign_ed25519", [&] {
+        crypto_sign_detached(made.data(), nullptr, seed.data(), seed.size(), sk.data());
+    });
+    const Suite& p256 = suites[1];
+    calls.emplace_back("bare_verify_p256", [&p256] {
+        const auto* message = reinterpret_cast<const unsigned char*>(p256.signing_input.data());
+        check(p256.issuer->verifying_key()
+                  .verify(std::span(message, p256.signing_input.size()), p256.signature)
+                  .has_value(),
+              "bare verify");
+    });
+    for (const auto& [name, call] : calls) call();  // each works before it is timed
+    const auto results = ns_per_call(calls);
 
     std::printf("{");
     for (std::size_t i = 0; i < results.size(); ++i) {
