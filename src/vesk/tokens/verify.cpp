@@ -54,6 +54,17 @@ std::expected<void, TctError> check_signed_claims(const TctClaims& claims,
     return {};
 }
 
+// Claims already read whole from the token's own payload: the early member check holds for
+// them, so what is left is the signature over those very bytes and the checks after it.
+std::expected<void, TctError> verify_read_claims(std::string_view token, const TctClaims& claims,
+                                                 const TctVerifyOptions& options) {
+    if (auto signed_payload = jws::verify_compact(options.issuer, jws::kTypTct, token);
+        !signed_payload) {
+        return std::unexpected(TctError::from(std::move(signed_payload.error())));
+    }
+    return check_signed_claims(claims, options);
+}
+
 }  // namespace
 
 bool RevokedJtiSet::is_revoked(const Uuid& jti) const {
@@ -62,6 +73,14 @@ bool RevokedJtiSet::is_revoked(const Uuid& jti) const {
 
 std::expected<VerifiedTct, TctError> verify_tct_token(std::string_view token,
                                                       const TctVerifyOptions& options) {
+    // The common case reads the claims once; a payload that does not read takes every check in
+    // its order, so that its failure is reported as it always is.
+    if (auto claims = decode_tct_claims(token)) {
+        if (auto verified = verify_read_claims(token, *claims, options); !verified) {
+            return std::unexpected(std::move(verified.error()));
+        }
+        return VerifiedTct{std::string(token), std::move(*claims)};
+    }
     if (auto early = precheck_token_members(token, jws::kTypTct, kTctClaimNames); !early) {
         return std::unexpected(tct_error_from(std::move(early.error())));
     }
@@ -117,20 +136,11 @@ std::expected<VerifiedIdentity, TctCheckFailure> verify_tct_for_agent(
         .revocation_check = revoked,
         .clock_skew_secs = 0,
     };
-    // verify_tct_token without reading the payload again: the claims were read whole from these
-    // very bytes, so its early member check holds too, and the signature covers them.
-    auto failed = [](const TctError& error) {
-        return std::unexpected(TctCheckFailure{TctCheckFailure::Kind::Failed,
-                                               "TCT verification failed: " + error.text()});
-    };
-    if (auto signed_payload = jws::verify_compact(options.issuer, jws::kTypTct, token);
-        !signed_payload) {
-        return failed(TctError::from(std::move(signed_payload.error())));
+    if (auto verified = verify_read_claims(token, *decoded, options); !verified) {
+        return std::unexpected(TctCheckFailure{
+            TctCheckFailure::Kind::Failed, "TCT verification failed: " + verified.error().text()});
     }
     TctClaims& claims = *decoded;
-    if (auto checked = check_signed_claims(claims, options); !checked) {
-        return failed(checked.error());
-    }
     if (std::ranges::find(claims.grants, required_grant) == claims.grants.end()) {
         return std::unexpected(TctCheckFailure{
             TctCheckFailure::Kind::Failed, "TCT does not grant '" + std::string(required_grant) +
