@@ -108,6 +108,16 @@ TEST_F(VerifyTct, ChecksRunInTheirFixedOrder) {
     EXPECT_EQ(outcome(token(claims()), kNow, 0, kNow + 10, nullptr), "ok");
 }
 
+TEST_F(VerifyTct, ClaimsMustBeAnObjectWhateverSurroundsThem) {
+    std::string positional = "[";
+    for (const auto& [name, raw] : claims().members)
+        positional += (positional.size() > 1 ? "," : "") + raw;
+    positional += "]";
+    EXPECT_EQ(outcome(sign_token(*issuer, jws::kTypTct, positional)),
+              "compact JWS malformed: payload is not a JSON object");
+    EXPECT_EQ(outcome(sign_token(*issuer, jws::kTypTct, " \r\n\t" + claims().text() + " ")), "ok");
+}
+
 TEST_F(VerifyTct, ValidityWindowIsInclusiveWidenedBySkewAndSaturating) {
     const auto at = [&](std::int64_t iat, std::int64_t exp, std::int64_t now, std::int64_t skew) {
         return outcome(

@@ -96,8 +96,8 @@ std::expected<std::string, CryptoError> encode_compact(const SigningKey& key, st
     return sign_claims_bytes(key, typ, *canonical);
 }
 
-std::expected<Bytes, CryptoError> verify_compact(const Aid& signer, std::string_view typ,
-                                                 std::string_view token) {
+std::expected<Bytes, CryptoError> verify_compact_signature(const Aid& signer, std::string_view typ,
+                                                           std::string_view token) {
     auto segments = split_compact(token);
     if (!segments) return std::unexpected(segments.error());
     auto header_bytes = decode(segments->header, "header segment: ");
@@ -131,6 +131,13 @@ std::expected<Bytes, CryptoError> verify_compact(const Aid& signer, std::string_
         !verified) {
         return std::unexpected(verified.error());
     }
+    return std::move(*payload);
+}
+
+std::expected<Bytes, CryptoError> verify_compact(const Aid& signer, std::string_view typ,
+                                                 std::string_view token) {
+    auto payload = verify_compact_signature(signer, typ, token);
+    if (!payload) return payload;
     auto claims = json::parse(as_text(*payload));
     if (!claims || !claims->as_object()) {
         return std::unexpected(CryptoError::jws_malformed("payload is not a JSON object"));

@@ -70,6 +70,11 @@ std::expected<std::string, CryptoError> encode_compact(const SigningKey& key, st
 // The token over claims that are already in their canonical form.
 std::string sign_claims_bytes(const SigningKey& key, std::string_view typ, std::string_view claims);
 
+// verify_compact without its last step, for callers that read the payload themselves: the
+// payload bytes are returned whether or not they hold a JSON object.
+std::expected<Bytes, CryptoError> verify_compact_signature(const Aid& signer, std::string_view typ,
+                                                           std::string_view token);
+
 // Checks the token against the expected signer and type; returns the decoded payload bytes.
 std::expected<Bytes, CryptoError> verify_compact(const Aid& signer, std::string_view typ,
                                                  std::string_view token);

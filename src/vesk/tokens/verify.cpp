@@ -58,9 +58,15 @@ std::expected<void, TctError> check_signed_claims(const TctClaims& claims,
 // them, so what is left is the signature over those very bytes and the checks after it.
 std::expected<void, TctError> verify_read_claims(std::string_view token, const TctClaims& claims,
                                                  const TctVerifyOptions& options) {
-    if (auto signed_payload = jws::verify_compact(options.issuer, jws::kTypTct, token);
-        !signed_payload) {
-        return std::unexpected(TctError::from(std::move(signed_payload.error())));
+    auto payload = jws::verify_compact_signature(options.issuer, jws::kTypTct, token);
+    if (!payload) return std::unexpected(TctError::from(std::move(payload.error())));
+    // The bytes read as one JSON value, so they hold an object exactly when the value opens with
+    // a brace; verify_compact would parse them a third time to learn that.
+    const std::string_view text = as_text(*payload);
+    const std::size_t first = text.find_first_not_of(" \t\n\r");
+    if (first == std::string_view::npos || text[first] != '{') {
+        return std::unexpected(
+            TctError::from(CryptoError::jws_malformed("payload is not a JSON object")));
     }
     return check_signed_claims(claims, options);
 }
