@@ -11,29 +11,6 @@
 #include "vesk/core/url.h"
 #include "vesk/handshake/jwk.h"
 
-namespace vesk::frame {
-
-// A `list` (subclasses accepted) of any objects.
-struct List {
-    Ref object;
-};
-
-template <>
-struct Arg<List> {
-    using Held = List;
-    static constexpr bool none_absent = false;
-    static std::optional<Held> convert(PyObject* object) {
-        if (!PyList_Check(object)) {
-            raise_not_instance(object, "list");
-            return std::nullopt;
-        }
-        return List{Ref::borrow(object)};
-    }
-    static Held&& pass(Held& held) { return std::move(held); }
-};
-
-}  // namespace vesk::frame
-
 namespace vesk::python {
 namespace {
 

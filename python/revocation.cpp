@@ -12,33 +12,6 @@
 #include "vesk/revocation/revocation_list.h"
 
 namespace vesk::python {
-
-// A `list` (subclasses accepted); tuples and other sequences are refused.
-struct ListArg {
-    frame::Ref object;
-};
-
-}  // namespace vesk::python
-
-namespace vesk::frame {
-
-template <>
-struct Arg<python::ListArg> {
-    using Held = python::ListArg;
-    static constexpr bool none_absent = false;
-    static std::optional<Held> convert(PyObject* object) {
-        if (!PyList_Check(object)) {
-            raise_not_instance(object, "list");
-            return std::nullopt;
-        }
-        return python::ListArg{Ref::borrow(object)};
-    }
-    static Held&& pass(Held& held) { return std::move(held); }
-};
-
-}  // namespace vesk::frame
-
-namespace vesk::python {
 namespace {
 
 using frame::Error;
@@ -102,7 +75,7 @@ frame::Result<RevocationEntry> read_entry(PyObject* item, std::size_t index, std
     return entry;
 }
 
-frame::Result<std::string> sign_revocation_list(const Agent& self, ListArg entries,
+frame::Result<std::string> sign_revocation_list(const Agent& self, frame::List entries,
                                                 std::optional<std::int64_t> expires_in_secs) {
     const std::int64_t now = unix_now();
     RevocationList list{std::string(revocation::kSnapshotVersion),

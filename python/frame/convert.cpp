@@ -105,6 +105,14 @@ std::optional<Dict> Arg<Dict>::convert(PyObject* object) {
     return Dict{Ref::borrow(object)};
 }
 
+std::optional<List> Arg<List>::convert(PyObject* object) {
+    if (!PyList_Check(object)) {
+        raise_not_instance(object, "list");
+        return std::nullopt;
+    }
+    return List{Ref::borrow(object)};
+}
+
 Ref sequence_iterator(PyObject* object, std::size_t& size_hint) {
     if (PyUnicode_Check(object)) {
         PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");

@@ -28,6 +28,10 @@ struct Callable {
 struct Dict {
     Ref object;
 };
+// A `list` (subclasses accepted); tuples and other sequences are refused.
+struct List {
+    Ref object;
+};
 // The result of a builder method that returns the object it was called on.
 struct SameObject {};
 
@@ -100,6 +104,14 @@ struct Arg<Callable> {
 template <>
 struct Arg<Dict> {
     using Held = Dict;
+    static constexpr bool none_absent = false;
+    static std::optional<Held> convert(PyObject* object);
+    static Held&& pass(Held& held) { return std::move(held); }
+};
+
+template <>
+struct Arg<List> {
+    using Held = List;
     static constexpr bool none_absent = false;
     static std::optional<Held> convert(PyObject* object);
     static Held&& pass(Held& held) { return std::move(held); }
