@@ -99,7 +99,7 @@ TEST(OwnIdentity, OidcBlockCarriesTheMintedTokenForTheNonce) {
     auto prepared =
         prepare_oidc_identity({IdentityType::Oidc, "sub", "HTTPS://Issuer.Example"}, mint);
     ASSERT_TRUE(prepared);
-    auto key = testing::seeded_p256(1);
+    auto key = testing::p256_key(1);
     ProofContext context{"prover", "verifier", kId, kNonce, kNow};
     auto block = build_identity_proof(*prepared, context, *key);
     ASSERT_TRUE(block);
@@ -120,8 +120,8 @@ TEST(OwnIdentity, OidcBlockCarriesTheMintedTokenForTheNonce) {
 
 // A pinned-key proof by `prover` for `verifier`, carried in an envelope with kId and kNow.
 struct PinnedProof : ::testing::Test {
-    testing::TestAgent prover = testing::make_agent(testing::seeded_ed25519(11));
-    testing::TestAgent verifier = testing::make_agent(testing::seeded_ed25519(12));
+    testing::TestAgent prover = testing::make_agent(testing::ed25519_key(11));
+    testing::TestAgent verifier = testing::make_agent(testing::ed25519_key(12));
 
     IdentityDescriptor prove(std::string_view verifier_aid, const Uuid& id = kId,
                              std::int64_t timestamp = kNow, std::string_view nonce = kNonce) const {
@@ -151,7 +151,7 @@ TEST_F(PinnedProof, BlockShapeAndRoundTrip) {
                                           kId, kNow, kNonce);
     EXPECT_TRUE(verify_signature_text(prover.key->verifying_key(), sha256(*input), block.proof));
 
-    auto p256 = testing::seeded_p256(2);
+    auto p256 = testing::p256_key(2);
     ProofContext context{p256->aid().as_str(), "v", kId, kNonce, kNow};
     auto refused = build_identity_proof(PinnedKeyPreparation{"s"}, context, *p256);
     ASSERT_FALSE(refused);
@@ -183,7 +183,7 @@ TEST_F(PinnedProof, Refusals) {
         std::string text;
     };
     const Case cases[] = {
-        {good, testing::seeded_p256(3)->aid(), std::string(kNonce),
+        {good, testing::p256_key(3)->aid(), std::string(kNonce),
          prefix + "pinned_key requires an Ed25519 sender AID"},
         {with_key({}), prover_aid, std::string(kNonce), prefix + "pinned_key missing public_key"},
         {with_key(*good.public_key + "="), prover_aid, std::string(kNonce),
@@ -217,8 +217,8 @@ TEST_F(PinnedProof, Refusals) {
 
 // The responder's view of a HELLO from `peer`.
 struct PeerIdentity : ::testing::Test {
-    testing::TestAgent peer = testing::make_agent(testing::seeded_ed25519(21));
-    testing::TestAgent own = testing::make_agent(testing::seeded_ed25519(22));
+    testing::TestAgent peer = testing::make_agent(testing::ed25519_key(21));
+    testing::TestAgent own = testing::make_agent(testing::ed25519_key(22));
     std::vector<std::string> anchors;
     NoJwksResolver no_keys;
 
@@ -282,7 +282,7 @@ TEST_F(PeerIdentity, ChecksInOrder) {
 
 TEST_F(PeerIdentity, OidcHintChecksAndTrustStore) {
     // An OIDC peer with a properly signed Manifest.
-    auto oidc_peer = testing::make_agent(testing::seeded_ed25519(23), "https://i.example/");
+    auto oidc_peer = testing::make_agent(testing::ed25519_key(23), "https://i.example/");
     const VeskEnvelope envelope = envelope_from(*oidc_peer.key);
     const std::string identity = "identity verification failed: ";
     IdentityDescriptor b{IdentityType::Oidc, {}, "agent-subject", "t", {}, {}};

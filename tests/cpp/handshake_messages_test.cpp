@@ -42,7 +42,7 @@ TEST(HandshakeMessages, WritersKeepDeclaredOrderAndLeaveAbsentMembersOut) {
     EXPECT_EQ(member_names(json::to_value(commit)),
               "tct,grant_voucher,pop_signature,pop_nonce_echo,");
 
-    auto agent = testing::make_agent(testing::seeded_ed25519(1));
+    auto agent = testing::make_agent(testing::ed25519_key(1));
     MutualHelloAckPayload ack{pinned_block(), agent.manifest, {"b", "a", "b"}, "n1", "n0", {}};
     json::Value written = json::to_value(ack);
     EXPECT_EQ(member_names(written),
@@ -106,7 +106,7 @@ TEST(HandshakeMessages, IdentityTypeReading) {
 }
 
 TEST(HandshakeMessages, HelloPayloadFromEnvelopeText) {
-    auto agent = testing::make_agent(testing::seeded_ed25519(2));
+    auto agent = testing::make_agent(testing::ed25519_key(2));
     MutualHelloPayload hello{pinned_block(), agent.manifest, {"read"}, "nonce", {}};
     auto envelope =
         VeskEnvelope::new_signed(*agent.key, MessageType::MutualHello, json::to_value(hello));

@@ -7,7 +7,7 @@ namespace vesk::handshake {
 namespace {
 
 TEST(SessionConfig, TrustAnchorsAndResolver) {
-    auto agent = testing::make_agent(testing::seeded_p256(4), "HTTPS://IdP.example");
+    auto agent = testing::make_agent(testing::p256_key(4), "HTTPS://IdP.example");
     agent.manifest.accepted_trust_anchors = {"HTTPS://IdP.example", "x"};  // kept as they stand
     auto from_manifest = SessionConfig::create(agent.key, agent.manifest, std::nullopt, nullptr);
     ASSERT_TRUE(from_manifest);

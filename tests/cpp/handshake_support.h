@@ -3,12 +3,12 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "tct_support.h"
 #include "vesk/crypto/keys.h"
 #include "vesk/manifest/builder.h"
 #include "vesk/manifest/model.h"
@@ -19,18 +19,6 @@ struct TestAgent {
     SharedSigningKey key;
     manifest::Manifest manifest;
 };
-
-inline SharedSigningKey seeded_ed25519(std::uint8_t fill) {
-    std::array<std::uint8_t, 32> seed;
-    seed.fill(fill);
-    return SigningKey::from_ed25519_seed(seed);
-}
-
-inline SharedSigningKey seeded_p256(std::uint8_t fill) {
-    std::array<std::uint8_t, 32> scalar;
-    scalar.fill(fill);
-    return *SigningKey::from_p256_scalar(scalar);
-}
 
 // An agent whose Manifest was issued at `issued_at` and lives a day.
 inline TestAgent make_agent(SharedSigningKey key, std::optional<std::string> oidc_issuer = {},

@@ -45,7 +45,7 @@ struct IssuerKey {
 };
 
 IssuerKey ed25519_issuer(std::uint8_t fill, std::optional<std::string> kid = {}) {
-    SharedSigningKey key = testing::seeded_ed25519(fill);
+    SharedSigningKey key = testing::ed25519_key(fill);
     return {Jwk{std::move(kid), {JwkKeyMaterial::Okp{*key->ed25519_public_key()}}},
             [key](std::string_view input) {
                 auto signature = key->sign(bytes_of(input));
@@ -54,7 +54,7 @@ IssuerKey ed25519_issuer(std::uint8_t fill, std::optional<std::string> kid = {})
 }
 
 IssuerKey p256_issuer(std::uint8_t fill) {
-    SharedSigningKey key = testing::seeded_p256(fill);
+    SharedSigningKey key = testing::p256_key(fill);
     auto point = *key->verifying_key().p256_uncompressed();
     JwkKeyMaterial::Ec ec;
     std::copy(point.begin() + 1, point.begin() + 33, ec.x.begin());
@@ -91,8 +91,8 @@ std::string token(const Signer& sign, std::string_view header, std::string_view 
 // The peer (token subject) and this agent (audience), with one issuer key registered.
 class OidcVerify : public ::testing::Test {
   protected:
-    SharedSigningKey peer = testing::seeded_ed25519(7);
-    SharedSigningKey own = testing::seeded_ed25519(8);
+    SharedSigningKey peer = testing::ed25519_key(7);
+    SharedSigningKey own = testing::ed25519_key(8);
     std::string jkt = *jwk_thumbprint(peer->verifying_key());
     std::vector<std::string> anchors{std::string(kIssuer)};
     JwksStore store;
