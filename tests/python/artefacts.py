@@ -4,62 +4,18 @@ Tokens are signed here with `cryptography`, independently of the module; the mod
 artefacts (manifests, renewal requests, renewed tokens and vouchers) come from its public API.
 """
 
-import base64
-import datetime
 import json
 import time
 import uuid
 
-from cryptography.hazmat.primitives import hashes, serialization
-from cryptography.hazmat.primitives.asymmetric import ec, ed25519
-from cryptography.hazmat.primitives.asymmetric.utils import decode_dss_signature
-
 import vesk
+from signers import Signer, self_signed
 
 ENDPOINT = "https://agent.example/vesk/handshake/hello"
 FAR_FUTURE = 2**62
 
 
-def b64u(data: bytes) -> str:
-    return base64.urlsafe_b64encode(data).rstrip(b"=").decode()
-
-
-class Party:
-    """An agent of the module and the same key held by `cryptography`."""
-
-    def __init__(self, seed_byte: int, suite: str = "ed25519"):
-        seed = bytes([seed_byte]) * 32
-        self.agent = vesk.VeskAgent.from_seed(seed, suite)
-        self.aid = self.agent.aid
-        self.jkt = vesk.compute_aid_jkt(self.aid)
-        if suite == "ed25519":
-            self.private = ed25519.Ed25519PrivateKey.from_private_bytes(seed)
-            self.alg = "EdDSA"
-        else:
-            self.private = ec.derive_private_key(int.from_bytes(seed, "big"), ec.SECP256R1())
-            self.alg = "ES256"
-
-    def sign(self, message: bytes) -> bytes:
-        if self.alg == "EdDSA":
-            return self.private.sign(message)
-        r, s = decode_dss_signature(self.private.sign(message, ec.ECDSA(hashes.SHA256())))
-        return r.to_bytes(32, "big") + s.to_bytes(32, "big")
-
-    def public_raw(self) -> bytes:
-        return self.private.public_key().public_bytes(serialization.Encoding.Raw,
-                                                      serialization.PublicFormat.Raw)
-
-    def jws(self, payload: bytes, typ: str = "vesk-tct+jwt") -> str:
-        header = json.dumps({"alg": self.alg, "typ": typ}, separators=(",", ":")).encode()
-        signing_input = b64u(header) + "." + b64u(payload)
-        return signing_input + "." + b64u(self.sign(signing_input.encode()))
-
-    def tct(self, holder: "Party", **overrides) -> str:
-        return self.jws(json.dumps(tct_claims(self, holder, **overrides),
-                                   separators=(",", ":")).encode())
-
-
-def tct_claims(issuer: Party, holder: Party, **overrides) -> dict:
+def tct_claims(issuer: Signer, holder: Signer, **overrides) -> dict:
     now = int(time.time())
     claims = {
         "ver": "vesk/0.2", "jti": str(uuid.uuid4()), "iss": issuer.aid, "sub": holder.aid,
@@ -70,38 +26,33 @@ def tct_claims(issuer: Party, holder: Party, **overrides) -> dict:
     return claims
 
 
-ALICE = Party(1)
-BOB = Party(2)
-CAROL_P256 = Party(3, "p256")
-SCRATCH = Party(9)  # builds manifests freely; the others keep the ones their handshakes rely on
+def fresh_tct(issuer: Signer, holder: Signer, **overrides) -> str:
+    """A TCT valid now, signed here over compact (not canonical) JSON."""
+    return issuer.jws(json.dumps(tct_claims(issuer, holder, **overrides), separators=(",", ":")).encode())
 
 
-def manifest(party: Party) -> str:
-    if party.alg == "ES256":
+ALICE = Signer(1)
+BOB = Signer(2)
+CAROL_P256 = Signer(3, "p256")
+SCRATCH = Signer(9)  # builds manifests freely; the others keep the ones their handshakes rely on
+
+
+def manifest(party: Signer) -> str:
+    if party.p256:
         return party.agent.build_manifest("Carol", ENDPOINT, ["read"], identity_type="oidc",
                                           oidc_issuer="https://issuer.example", oidc_subject="c")
     return party.agent.build_manifest("Bob", ENDPOINT, ["read", "write"], ["read"])
 
 
-def renewed(issuer: Party, holder: Party) -> dict:
+def renewed(issuer: Signer, holder: Signer) -> dict:
     """A TCT and grant voucher minted by the module itself, through in-band renewal."""
-    request = holder.agent.build_renewal_request(issuer.tct(holder))
+    request = holder.agent.build_renewal_request(fresh_tct(issuer, holder))
     return json.loads(issuer.agent.process_renewal_request(request, FAR_FUTURE, 3600))
 
 
 def certificate() -> bytes:
     """A self-signed certificate in DER for CAROL_P256's key."""
-    from cryptography import x509
-    from cryptography.hazmat.primitives import serialization as ser
-    from cryptography.x509.oid import NameOID
-
-    name = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, "peer.example")])
-    now = datetime.datetime(2026, 1, 1, tzinfo=datetime.timezone.utc)
-    cert = (x509.CertificateBuilder().subject_name(name).issuer_name(name)
-            .public_key(CAROL_P256.private.public_key()).serial_number(7)
-            .not_valid_before(now).not_valid_after(now + datetime.timedelta(days=365))
-            .sign(CAROL_P256.private, hashes.SHA256()))
-    return cert.public_bytes(ser.Encoding.DER)
+    return self_signed(CAROL_P256.private)
 
 
 class Handshake:
@@ -147,14 +98,14 @@ def artefacts() -> dict:
     whether it is a compact token)."""
     from_alice = renewed(ALICE, BOB)
     from_carol = renewed(CAROL_P256, BOB)
-    request = BOB.agent.build_renewal_request(ALICE.tct(BOB))
+    request = BOB.agent.build_renewal_request(fresh_tct(ALICE, BOB))
     delegation = BOB.agent.build_delegation(from_alice["grant_voucher"], CAROL_P256.aid, ["read"])
-    bundle = (vesk.SessionBundleBuilder(ALICE.agent).participant(BOB.aid, ALICE.tct(BOB))
-              .participant(CAROL_P256.aid, ALICE.tct(CAROL_P256)).build())
+    bundle = (vesk.SessionBundleBuilder(ALICE.agent).participant(BOB.aid, fresh_tct(ALICE, BOB))
+              .participant(CAROL_P256.aid, fresh_tct(ALICE, CAROL_P256)).build())
     revocation = ALICE.agent.sign_revocation_list([{"jti": str(uuid.uuid4()), "reason": "lost"}])
     return {
-        "tct-eddsa": (ALICE.tct(BOB), lambda t: BOB.agent.verify_tct(t, "read"), True),
-        "tct-es256": (CAROL_P256.tct(BOB), lambda t: BOB.agent.verify_tct(t, "read"), True),
+        "tct-eddsa": (fresh_tct(ALICE, BOB), lambda t: BOB.agent.verify_tct(t, "read"), True),
+        "tct-es256": (fresh_tct(CAROL_P256, BOB), lambda t: BOB.agent.verify_tct(t, "read"), True),
         "tct-minted": (from_alice["tct"], lambda t: BOB.agent.verify_tct(t, "read"), True),
         "tct-minted-es256": (from_carol["tct"], lambda t: BOB.agent.verify_tct(t, "write"), True),
         "delegation": (delegation, lambda t: vesk.verify_delegation_multihop(t, ALICE.aid), True),

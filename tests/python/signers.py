@@ -2,18 +2,21 @@
 tests sign, mint and check artefacts independently of the module."""
 
 import base64
+import datetime
 import hashlib
 import json
 import uuid
 
 import jwt
 import rfc8785
+from cryptography import x509
 from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import ec, ed25519
 from cryptography.hazmat.primitives.asymmetric.utils import (
     decode_dss_signature,
     encode_dss_signature,
 )
+from cryptography.x509.oid import NameOID
 
 import vesk
 
@@ -24,6 +27,18 @@ def b64u(data: bytes) -> str:
 
 def b64u_decode(text: str) -> bytes:
     return base64.urlsafe_b64decode(text + "=" * (-len(text) % 4))
+
+
+def self_signed(key, days=30) -> bytes:
+    """A self-signed certificate in DER; a negative lifetime gives an expired one."""
+    name = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, "peer.example")])
+    start = datetime.datetime(2020, 1, 1, tzinfo=datetime.timezone.utc)
+    cert = (x509.CertificateBuilder().subject_name(name).issuer_name(name)
+            .public_key(key.public_key()).serial_number(days + 1000)
+            .not_valid_before(start - datetime.timedelta(days=400))
+            .not_valid_after(start + datetime.timedelta(days=days))
+            .sign(key, None if isinstance(key, ed25519.Ed25519PrivateKey) else hashes.SHA256()))
+    return cert.public_bytes(serialization.Encoding.DER)
 
 
 def payload_of(token: str) -> dict:

@@ -7,7 +7,6 @@ parsed JSON; where a tampered opening message must still carry a valid identity 
 is made again here, independently of the module.
 """
 
-import base64
 import hashlib
 import json
 import time
@@ -17,23 +16,16 @@ import pytest
 from cryptography.hazmat.primitives.asymmetric import ec, ed25519
 
 import vesk
+from signers import b64u, b64u_decode
 
 ISSUER = "https://issuer.example/tenant"
 GRANTS_A, GRANTS_B = ["read", "write"], ["search", "index"]
 ISSUER_KEY = ec.generate_private_key(ec.SECP256R1())
 _xy = ISSUER_KEY.public_key().public_numbers()
 ISSUER_JWK = {"kty": "EC", "crv": "P-256", "kid": "k1"} | {
-    c: base64.urlsafe_b64encode(v.to_bytes(32, "big")).rstrip(b"=").decode()
+    c: b64u(v.to_bytes(32, "big"))
     for c, v in (("x", _xy.x), ("y", _xy.y))
 }
-
-
-def b64u(data):
-    return base64.urlsafe_b64encode(data).rstrip(b"=").decode()
-
-
-def b64u_decode(text):
-    return base64.urlsafe_b64decode(text + "=" * (-len(text) % 4))
 
 
 def id_token(subject, holder_aid, audience_aid, nonce):

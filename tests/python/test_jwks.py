@@ -1,4 +1,3 @@
-import base64
 import math
 
 import pytest
@@ -6,11 +5,8 @@ from cryptography.hazmat.primitives.asymmetric import ec, ed25519, rsa
 from cryptography.hazmat.primitives.serialization import Encoding, PublicFormat
 
 import vesk
+from signers import b64u
 from vesk import JwksProvider
-
-
-def b64u(data: bytes) -> str:
-    return base64.urlsafe_b64encode(data).rstrip(b"=").decode()
 
 
 def okp_jwk(**extra):

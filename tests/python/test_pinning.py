@@ -1,16 +1,15 @@
 """SPKI pinning, checked against SHA-256 of the DER SubjectPublicKeyInfo that `cryptography`
 extracts from certificates made here."""
 
-import datetime
 import hashlib
 
 import pytest
 from cryptography import x509
-from cryptography.hazmat.primitives import hashes, serialization
+from cryptography.hazmat.primitives import serialization
 from cryptography.hazmat.primitives.asymmetric import ec, ed25519, rsa
-from cryptography.x509.oid import NameOID
 
 import vesk
+from signers import self_signed
 
 KEYS = {
     "rsa": lambda: rsa.generate_private_key(public_exponent=65537, key_size=2048),
@@ -19,34 +18,22 @@ KEYS = {
 }
 
 
-def certificate(key, days=30) -> bytes:
-    """A self-signed certificate in DER; a negative lifetime gives an expired one."""
-    name = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, "peer.example")])
-    start = datetime.datetime(2020, 1, 1, tzinfo=datetime.timezone.utc)
-    cert = (x509.CertificateBuilder().subject_name(name).issuer_name(name)
-            .public_key(key.public_key()).serial_number(days + 1000)
-            .not_valid_before(start - datetime.timedelta(days=400))
-            .not_valid_after(start + datetime.timedelta(days=days))
-            .sign(key, None if isinstance(key, ed25519.Ed25519PrivateKey) else hashes.SHA256()))
-    return cert.public_bytes(serialization.Encoding.DER)
-
-
 @pytest.mark.parametrize("kind", sorted(KEYS))
 def test_hash_and_pins(kind):
     key = KEYS[kind]()
-    cert = certificate(key)
+    cert = self_signed(key)
     spki = x509.load_der_x509_certificate(cert).public_key().public_bytes(
         serialization.Encoding.DER, serialization.PublicFormat.SubjectPublicKeyInfo)
     pin = vesk.compute_spki_hash(cert)
     assert pin == hashlib.sha256(spki).digest()
     # Same key, same hash, whatever else the certificate says; bytes after it are ignored.
-    assert vesk.compute_spki_hash(certificate(key, days=-10)) == pin
+    assert vesk.compute_spki_hash(self_signed(key, days=-10)) == pin
     assert vesk.compute_spki_hash(cert + b"\x00trailing bytes") == pin
 
-    other = vesk.compute_spki_hash(certificate(KEYS[kind]()))
+    other = vesk.compute_spki_hash(self_signed(KEYS[kind]()))
     verifier = vesk.SpkiPinVerifier([other, list(pin), bytearray(pin), pin])
     assert verifier.len == 4
-    assert verifier.is_pinned(certificate(key, days=-1)) is True
+    assert verifier.is_pinned(self_signed(key, days=-1)) is True
     assert vesk.SpkiPinVerifier((other,)).is_pinned(cert) is False
     assert vesk.SpkiPinVerifier([]).is_pinned(cert) is False
     for not_a_cert in (b"", b"\x30\x03\x02\x01\x01", cert[:-1]):

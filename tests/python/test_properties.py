@@ -14,8 +14,9 @@ from cryptography.hazmat.primitives import serialization
 from hypothesis import example, given, strategies as st
 
 import vesk
-from artefacts import (ALICE, BOB, CAROL_P256, ENDPOINT, FAR_FUTURE, SCRATCH, Handshake, Party, artefacts,
-                       b64u, certificate, tct_claims)
+from artefacts import (ALICE, BOB, CAROL_P256, ENDPOINT, FAR_FUTURE, SCRATCH, Handshake, artefacts, certificate,
+                       fresh_tct, tct_claims)
+from signers import Signer, b64u
 
 I64 = (-(2**63), 2**63 - 1)
 U64 = (0, 2**64 - 1)
@@ -45,7 +46,7 @@ def still_works():
     """The long-lived objects answer correctly after a storm of bad calls."""
     text = SCRATCH.agent.build_manifest("Bob", ENDPOINT, ["read"])
     assert vesk.verify_manifest_json(text) is None
-    token = ALICE.tct(BOB)
+    token = fresh_tct(ALICE, BOB)
     before = STORE.len()
     first = BOB.agent.verify_tct_cached(token, "read", STORE)
     assert STORE.len() == min(before + 1, 64)
@@ -133,7 +134,7 @@ def test_mutated_document_passes_only_when_unchanged_in_meaning(name):
 
 def test_signature_segment_is_not_malleable_through_non_ascii_characters():
     # A decoder that read every byte from 0x80 up as '_' let "é" (two bytes) pass for "__".
-    token = next(t for t in (ALICE.tct(BOB) for _ in range(5000)) if "__" in t.rsplit(".", 1)[1])
+    token = next(t for t in (fresh_tct(ALICE, BOB) for _ in range(5000)) if "__" in t.rsplit(".", 1)[1])
     head, signature = token.rsplit(".", 1)
     with pytest.raises(RuntimeError, match="^TCT verification failed: "):
         BOB.agent.verify_tct(head + "." + signature.replace("__", "\u00e9", 1), "read")
@@ -537,6 +538,6 @@ def test_new_objects_after_the_storm():
         agent = vesk.VeskAgent.generate(suite)
         oidc = {"identity_type": "oidc", "oidc_issuer": "https://i.example", "oidc_subject": "s"}
         vesk.verify_manifest_json(agent.build_manifest("n", ENDPOINT, ["a"], **(oidc if suite == "p256" else {})))
-    party = Party(77)
-    assert BOB.agent.verify_tct(party.tct(BOB), "read").peer_aid == party.aid
+    party = Signer(77)
+    assert BOB.agent.verify_tct(fresh_tct(party, BOB), "read").peer_aid == party.aid
     still_works()
