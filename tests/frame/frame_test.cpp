@@ -227,8 +227,6 @@ TEST_F(Frame, argument_lists_that_do_not_fit_raise_the_binding_texts) {
              "'data', 'count', and 'jtis'"},
             {"m.kinds('a', b'', 1)",
              "TypeError: kinds() missing 1 required positional argument: 'jtis'"},
-            {"m.pair('a', 'b', 'c')",
-             "TypeError: pair() takes 2 positional arguments but 3 were given"},
             {"m.read_counter(1, 2)",
              "TypeError: read_counter() takes 1 positional arguments but 2 were given"},
             {"m.kinds('a', b'', 1, set(), 2, 3)",
@@ -281,14 +279,10 @@ TEST_F(Frame, each_argument_kind_converts_or_fails_with_the_parameter_noted) {
              "OverflowError: Python int too large to convert to C long | while processing "
              "'when'"},
             {"m.reverse(('a', 'b', 'a'))", "['a', 'b', 'a']"},
-            {"m.reverse(['x', 'y'])", "['y', 'x']"},
             {"m.reverse('ab')",
              "TypeError: Can't extract `str` to `Vec` | while processing 'items'"},
             {"m.reverse({'a'})",
              "TypeError: 'set' object is not an instance of 'Sequence' | while processing "
-             "'items'"},
-            {"m.reverse({'a': 1})",
-             "TypeError: 'dict' object is not an instance of 'Sequence' | while processing "
              "'items'"},
             {"m.reverse(['a', 1])",
              "TypeError: 'int' object is not an instance of 'str' | while processing 'items'"},
@@ -298,7 +292,6 @@ TEST_F(Frame, each_argument_kind_converts_or_fails_with_the_parameter_noted) {
             {"m.read_counter(m.Counter(7))", "7"},
             {"m.shapes([{}, {'a': 1}])", "'2|none|none'"},
             {"m.shapes(({},), print, m.Counter(3))", "'1|callback|3'"},
-            {"m.shapes([], None, None)", "'0|none|none'"},
             {"m.shapes([{}, []])",
              "TypeError: 'list' object is not an instance of 'dict' | while processing "
              "'entries'"},
@@ -337,7 +330,6 @@ TEST_F(Frame, classes_have_signatures_fixed_names_and_no_open_doors) {
             {"m.Record.make.__text_signature__", "'(label, tags=None, suite=\"ed25519\")'"},
             {"m.Counter.add.__text_signature__, m.Counter.add.__doc__",
              "('($self, amount)', 'Adds to the value.')"},
-            {"m.Counter.reset.__text_signature__", "'($self)'"},
             {"m.kinds.__text_signature__", "'(text, data, count, jtis, when=None)'"},
             {"m.kinds.__module__", "'frametest'"},
             {"m.Counter.value.__doc__", "'The current value.'"},
@@ -347,7 +339,6 @@ TEST_F(Frame, classes_have_signatures_fixed_names_and_no_open_doors) {
              "AttributeError: 'builtins.Counter' object has no attribute 'extra'"},
             {"(lambda c: c.add(2) is c and c.value)(m.Counter(1))", "3"},
             {"m.Counter(4).doubled(), m.Counter.doubled.__text_signature__", "(8, '($self)')"},
-            {"m.pair('a', 'b')", "('b', 'a')"},
         },
         eval);
 }
