@@ -120,8 +120,7 @@ class OidcVerify : public ::testing::Test {
         return verify_oidc_identity(identity, options);
     }
     std::string failure(const IdentityDescriptor& identity) {
-        auto result = verify(identity);
-        return result ? "passed" : result.error().text();
+        return testing::outcome(verify(identity));
     }
 };
 
@@ -227,14 +226,14 @@ TEST_F(OidcVerify, ClaimRules) {
     const std::string prefix = "identity verification failed: ";
     // Each case rewrites one claim in place.
     const std::pair<IdentityDescriptor, std::string> cases[] = {
-        {with(R"(,"extra":{"deep":[1,2]})"), "passed"},
-        {replaced(R"("aud":")" + own_aid + R"(")", R"("aud":[")" + own_aid + R"("])"), "passed"},
+        {with(R"(,"extra":{"deep":[1,2]})"), "ok"},
+        {replaced(R"("aud":")" + own_aid + R"(")", R"("aud":[")" + own_aid + R"("])"), "ok"},
         {replaced(R"("aud":")" + own_aid + R"(")", R"("aud":[])"), prefix + "aud mismatch"},
         {replaced(R"("sub":"agent-subject")", R"("sub":"someone")"), prefix + "sub mismatch"},
         {replaced(R"("exp":1700000600)", R"("exp":1700000000)"), prefix + "jwt exp in the past"},
-        {replaced(R"("exp":1700000600)", R"("exp":1700000001)"), "passed"},
-        {replaced(R"("iat":1700000000)", R"("iat":1699999700)"), "passed"},
-        {replaced(R"("iat":1700000000)", R"("iat":1700000300)"), "passed"},
+        {replaced(R"("exp":1700000600)", R"("exp":1700000001)"), "ok"},
+        {replaced(R"("iat":1700000000)", R"("iat":1699999700)"), "ok"},
+        {replaced(R"("iat":1700000000)", R"("iat":1700000300)"), "ok"},
         {replaced(R"("iat":1700000000)", R"("iat":1699999699)"), prefix + "iat outside tolerance"},
         {replaced(R"("iat":1700000000)", R"("iat":1700000301)"), prefix + "iat outside tolerance"},
         // Far-off times are refused without overflowing the difference.
@@ -271,17 +270,17 @@ TEST_F(OidcVerify, KeyChoiceAndResolution) {
     };
     const Case cases[] = {
         // A header without kid and a single key that has one: that key.
-        {{a.jwk}, signed_by(a, ""), "passed"},
+        {{a.jwk}, signed_by(a, ""), "ok"},
         {{a.jwk, b.jwk}, signed_by(a, ""), prefix + "no matching JWK"},
         {{a.jwk}, signed_by(a, "zzz"), prefix + "no matching JWK"},
-        {{a.jwk, b.jwk}, signed_by(b, "b"), "passed"},
+        {{a.jwk, b.jwk}, signed_by(b, "b"), "ok"},
         // The first key with the kid is used.
-        {{a.jwk, a_again.jwk}, signed_by(a, "a"), "passed"},
+        {{a.jwk, a_again.jwk}, signed_by(a, "a"), "ok"},
         {{a_again.jwk, a.jwk},
          signed_by(a, "a"),
          prefix + "jwt signature invalid: signature verification failed"},
         // Without a header kid: the first key without one.
-        {{a.jwk, plain.jwk, b.jwk}, signed_by(plain, ""), "passed"},
+        {{a.jwk, plain.jwk, b.jwk}, signed_by(plain, ""), "ok"},
         {{},
          signed_by(a, "a"),
          "issuer key resolution failed for https://issuer.example/: issuer not trusted: "

@@ -12,11 +12,6 @@ using namespace vesk::testing;
 
 constexpr std::string_view kSession = "7d444840-9dc0-11d1-b245-5ffdce74fad2";
 
-template <class T>
-std::string error_of(const std::expected<T, BundleError>& result) {
-    return result ? "ok" : result.error().text();
-}
-
 TEST(SessionBundleWire, SigningBytesAreCanonical) {
     const std::string aid = ed25519_key(1)->aid().as_str();
     auto bytes = [&](std::string_view session_id, std::string_view extensions) {
@@ -53,8 +48,7 @@ TEST(SessionBundleWire, ErrorsNameTheRecordAndItsMembers) {
          "invalid length 1, expected struct ParticipantEntry with 2 elements"},
     };
     for (const auto& [text, error] : cases) {
-        auto read = json::from_json<SessionBundleEnvelope>(text);
-        const std::string got = read ? "ok" : read.error().text();
+        const std::string got = outcome(json::from_json<SessionBundleEnvelope>(text));
         EXPECT_EQ(got.substr(0, error.size()), error) << text;
     }
 }
@@ -90,7 +84,7 @@ TEST(ParticipantClaims, DecodingFailuresInOrder) {
         {"a." + payload + ".zz", "ok"},
     };
     for (const auto& [text, error] : cases) {
-        const std::string got = error_of(decode_participant_claims(text));
+        const std::string got = outcome(decode_participant_claims(text));
         EXPECT_EQ(got.substr(0, error.size()), error) << text;
     }
 }

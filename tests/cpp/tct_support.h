@@ -41,6 +41,11 @@ inline std::string sign_token(const SigningKey& key, std::string_view typ,
     return forge(key, R"({"alg":")" + alg + R"(","typ":")" + std::string(typ) + R"("})", payload);
 }
 
+// "ok", or the text of the result's error.
+inline std::string outcome(const auto& result) {
+    return result ? std::string("ok") : result.error().text();
+}
+
 // The token with one character of its signature changed.
 inline std::string tampered(std::string token) {
     char& c = token[token.size() - 3];
