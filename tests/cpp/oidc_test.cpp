@@ -44,13 +44,16 @@ struct IssuerKey {
     Signer sign;
 };
 
+Signer signer_of(SharedSigningKey key) {
+    return [key](std::string_view input) {
+        auto signature = key->sign(bytes_of(input));
+        return Bytes(signature.begin(), signature.end());
+    };
+}
+
 IssuerKey ed25519_issuer(std::uint8_t fill, std::optional<std::string> kid = {}) {
     SharedSigningKey key = testing::ed25519_key(fill);
-    return {Jwk{std::move(kid), {JwkKeyMaterial::Okp{*key->ed25519_public_key()}}},
-            [key](std::string_view input) {
-                auto signature = key->sign(bytes_of(input));
-                return Bytes(signature.begin(), signature.end());
-            }};
+    return {Jwk{std::move(kid), {JwkKeyMaterial::Okp{*key->ed25519_public_key()}}}, signer_of(key)};
 }
 
 IssuerKey p256_issuer(std::uint8_t fill) {
@@ -59,10 +62,7 @@ IssuerKey p256_issuer(std::uint8_t fill) {
     JwkKeyMaterial::Ec ec;
     std::copy(point.begin() + 1, point.begin() + 33, ec.x.begin());
     std::copy(point.begin() + 33, point.end(), ec.y.begin());
-    return {Jwk{{}, {ec}}, [key](std::string_view input) {
-                auto signature = key->sign(bytes_of(input));
-                return Bytes(signature.begin(), signature.end());
-            }};
+    return {Jwk{{}, {ec}}, signer_of(key)};
 }
 
 IssuerKey rsa_issuer(unsigned bits) {
