@@ -396,91 +396,78 @@ WRONG = {
     "dicts": ["x", 5, {"jti": "x"}],  # a malformed item is a ValueError naming its index
     "pins": ["x" * 32, 5, [1], [None], {bytes(32)}],
 }
-# (name, call taking the full keyword arguments, valid keyword arguments, kinds of the parameters)
+# (name, call taking the full keyword arguments, {parameter: (valid value, kind of wrong values or None)})
 TOKEN = ARTEFACTS["tct-eddsa"][0]
 VERIFIED_JTI = "7d444840-9dc0-41d1-b245-5ffdce74fad2"
 BUILDER = vesk.SessionBundleBuilder(ALICE.agent)
 PROVIDER = vesk.JwksProvider()
 SIGNATURES = [
-    ("generate", vesk.VeskAgent.generate, {"suite": "ed25519"}, {"suite": "text"}),
-    ("from_seed", vesk.VeskAgent.from_seed, {"seed": bytes([7]) * 32, "suite": "p256"}, {"seed": "bytes", "suite": "text"}),
-    ("compute_aid_jkt", vesk.compute_aid_jkt, {"aid": BOB.aid}, {"aid": "text"}),
-    ("verify_manifest_json", vesk.verify_manifest_json,
-     {"manifest_envelope_json": ARTEFACTS["manifest-eddsa"][0], "now_unix_secs": None},
-     {"manifest_envelope_json": "text", "now_unix_secs": "int"}),
-    ("TctStore", vesk.TctStore, {"max_entries": 4}, {"max_entries": "uint"}),
-    ("build_manifest", SCRATCH.agent.build_manifest,
-     {"display_name": "d", "handshake_endpoint": ENDPOINT, "offered_caps": ["a"], "required_caps": None,
-      "ttl_secs": None, "identity_type": "pinned_key", "oidc_issuer": None, "oidc_subject": None,
-      "accepted_trust_anchors": None},
-     {"display_name": "text", "handshake_endpoint": "text", "offered_caps": "list", "required_caps": "list",
-      "ttl_secs": "int", "identity_type": "text", "oidc_issuer": "text", "oidc_subject": "text",
-      "accepted_trust_anchors": "list"}),
-    ("verify_tct", BOB.agent.verify_tct,
-     {"tct_token": TOKEN, "required_grant": "read", "expected_audience": None, "revoked_jtis": None},
-     {"tct_token": "text", "required_grant": "text", "expected_audience": "text", "revoked_jtis": "set"}),
-    ("verify_tct_cached", BOB.agent.verify_tct_cached,
-     {"tct_token": TOKEN, "required_grant": "read", "store": STORE, "expected_audience": None, "revoked_jtis": None},
-     {"tct_token": "text", "required_grant": "text", "store": "store", "expected_audience": "text",
-      "revoked_jtis": "set"}),
-    ("build_renewal_request", BOB.agent.build_renewal_request, {"current_tct_envelope_json": TOKEN},
-     {"current_tct_envelope_json": "text"}),
-    ("process_renewal_request", ALICE.agent.process_renewal_request,
-     {"request_payload_json": ARTEFACTS["renewal-request"][0], "manifest_exp_unix_secs": FAR_FUTURE,
-      "new_ttl_secs": 60},
-     {"request_payload_json": "text", "manifest_exp_unix_secs": "int", "new_ttl_secs": "int"}),
-    ("verify_delegation", vesk.verify_delegation,
-     {"delegation_token": ARTEFACTS["delegation"][0], "verifier_aid": ALICE.aid, "revoked_jtis": None},
-     {"delegation_token": "text", "verifier_aid": "text", "revoked_jtis": "set"}),
-    ("verify_delegation_multihop", vesk.verify_delegation_multihop,
-     {"delegation_token": ARTEFACTS["delegation"][0], "verifier_aid": ALICE.aid, "max_delegation_hops": 3,
-      "revoked_jtis": None},
-     {"delegation_token": "text", "verifier_aid": "text", "max_delegation_hops": "uint", "revoked_jtis": "set"}),
-    ("build_delegation", BOB.agent.build_delegation,
-     {"voucher_token": ARTEFACTS["voucher"][0], "delegatee_aid": CAROL_P256.aid, "scope": ["read"],
-      "ttl_secs": None},
-     {"voucher_token": "text", "delegatee_aid": "text", "scope": "list", "ttl_secs": "int"}),
-    ("issue_tct_for_delegatee", ALICE.agent.issue_tct_for_delegatee, {"verified": VERIFIED, "ttl_secs": None},
-     {"verified": "verified", "ttl_secs": "int"}),
-    ("sign_revocation_list", ALICE.agent.sign_revocation_list,
-     {"entries": [{"jti": VERIFIED_JTI}], "expires_in_secs": None}, {"entries": "dicts", "expires_in_secs": "int"}),
-    ("verify_revocation_list", vesk.verify_revocation_list,
-     {"envelope_json": ARTEFACTS["revocation"][0], "expected_issuer_aid": ALICE.aid, "now_unix_secs": None},
-     {"envelope_json": "text", "expected_issuer_aid": "text", "now_unix_secs": "int"}),
-    ("revocation_signing_bytes", vesk.revocation_signing_bytes, {"envelope_json": ARTEFACTS["revocation"][0]},
-     {"envelope_json": "text"}),
-    ("SessionBundleBuilder", vesk.SessionBundleBuilder, {"coordinator": ALICE.agent}, {"coordinator": "agent"}),
-    ("session_id", BUILDER.session_id, {"uuid_str": VERIFIED_JTI}, {"uuid_str": "text"}),
-    ("issued_at", BUILDER.issued_at, {"unix_secs": 5}, {"unix_secs": "int"}),
-    ("participant", BUILDER.participant, {"aid": BOB.aid, "tct_token": TOKEN}, {"aid": "text", "tct_token": "text"}),
-    ("verify_session_bundle", vesk.verify_session_bundle,
-     {"bundle_envelope_json": ARTEFACTS["bundle"][0], "verifier_aid": BOB.aid, "now_unix_secs": None,
-      "revocation_check": None},
-     {"bundle_envelope_json": "text", "verifier_aid": "text", "now_unix_secs": "int"}),
-    ("compute_spki_hash", vesk.compute_spki_hash, {"cert_der": CERTIFICATE}, {"cert_der": "bytes"}),
-    ("SpkiPinVerifier", vesk.SpkiPinVerifier, {"pins": [bytes(32)]}, {"pins": "pins"}),
-    ("is_pinned", PINS.is_pinned, {"cert_der": CERTIFICATE}, {"cert_der": "bytes"}),
-    ("JwksProvider", vesk.JwksProvider, {"keys": None}, {"keys": "dict"}),
-    ("upsert", PROVIDER.upsert, {"issuer": "https://issuer.example", "keys": []}, {"issuer": "text", "keys": "dicts"}),
-    ("remove", PROVIDER.remove, {"issuer": "https://issuer.example"}, {"issuer": "text"}),
-    ("new_session", BOB.agent.new_session, {"jwks": None, "trust_anchors": None},
-     {"jwks": "provider", "trust_anchors": "list"}),
-    ("new_responder", ALICE.agent.new_responder, {"jwks": None, "trust_anchors": None},
-     {"jwks": "provider", "trust_anchors": "list"}),
-    ("build_hello", BOB.agent.new_session().build_hello,
-     {"peer_manifest_json": Handshake.ALICE_MANIFEST, "requested_grants": ["read"], "oidc_mint_jwt": None},
-     {"peer_manifest_json": "text", "requested_grants": "list"}),
+    ("generate", vesk.VeskAgent.generate, {"suite": ("ed25519", "text")}),
+    ("from_seed", vesk.VeskAgent.from_seed, {"seed": (bytes([7]) * 32, "bytes"), "suite": ("p256", "text")}),
+    ("compute_aid_jkt", vesk.compute_aid_jkt, {"aid": (BOB.aid, "text")}),
+    ("verify_manifest_json", vesk.verify_manifest_json, {
+     "manifest_envelope_json": (ARTEFACTS["manifest-eddsa"][0], "text"),
+     "now_unix_secs": (None, "int")}),
+    ("TctStore", vesk.TctStore, {"max_entries": (4, "uint")}),
+    ("build_manifest", SCRATCH.agent.build_manifest, {"display_name": ("d", "text"),
+     "handshake_endpoint": (ENDPOINT, "text"), "offered_caps": (["a"], "list"),
+     "required_caps": (None, "list"), "ttl_secs": (None, "int"), "identity_type": ("pinned_key", "text"),
+     "oidc_issuer": (None, "text"), "oidc_subject": (None, "text"), "accepted_trust_anchors": (None, "list")}),
+    ("verify_tct", BOB.agent.verify_tct, {"tct_token": (TOKEN, "text"), "required_grant": ("read", "text"),
+     "expected_audience": (None, "text"), "revoked_jtis": (None, "set")}),
+    ("verify_tct_cached", BOB.agent.verify_tct_cached, {"tct_token": (TOKEN, "text"),
+     "required_grant": ("read", "text"), "store": (STORE, "store"), "expected_audience": (None, "text"),
+     "revoked_jtis": (None, "set")}),
+    ("build_renewal_request", BOB.agent.build_renewal_request, {"current_tct_envelope_json": (TOKEN, "text")}),
+    ("process_renewal_request", ALICE.agent.process_renewal_request, {
+     "request_payload_json": (ARTEFACTS["renewal-request"][0], "text"),
+     "manifest_exp_unix_secs": (FAR_FUTURE, "int"), "new_ttl_secs": (60, "int")}),
+    ("verify_delegation", vesk.verify_delegation, {"delegation_token": (ARTEFACTS["delegation"][0], "text"),
+     "verifier_aid": (ALICE.aid, "text"), "revoked_jtis": (None, "set")}),
+    ("verify_delegation_multihop", vesk.verify_delegation_multihop, {
+     "delegation_token": (ARTEFACTS["delegation"][0], "text"),
+     "verifier_aid": (ALICE.aid, "text"), "max_delegation_hops": (3, "uint"), "revoked_jtis": (None, "set")}),
+    ("build_delegation", BOB.agent.build_delegation, {"voucher_token": (ARTEFACTS["voucher"][0], "text"),
+     "delegatee_aid": (CAROL_P256.aid, "text"), "scope": (["read"], "list"), "ttl_secs": (None, "int")}),
+    ("issue_tct_for_delegatee", ALICE.agent.issue_tct_for_delegatee, {"verified": (VERIFIED, "verified"),
+     "ttl_secs": (None, "int")}),
+    ("sign_revocation_list", ALICE.agent.sign_revocation_list, {"entries": ([{"jti": VERIFIED_JTI}], "dicts"),
+     "expires_in_secs": (None, "int")}),
+    ("verify_revocation_list", vesk.verify_revocation_list, {"envelope_json": (ARTEFACTS["revocation"][0], "text"),
+     "expected_issuer_aid": (ALICE.aid, "text"), "now_unix_secs": (None, "int")}),
+    ("revocation_signing_bytes", vesk.revocation_signing_bytes,
+     {"envelope_json": (ARTEFACTS["revocation"][0], "text")}),
+    ("SessionBundleBuilder", vesk.SessionBundleBuilder, {"coordinator": (ALICE.agent, "agent")}),
+    ("session_id", BUILDER.session_id, {"uuid_str": (VERIFIED_JTI, "text")}),
+    ("issued_at", BUILDER.issued_at, {"unix_secs": (5, "int")}),
+    ("participant", BUILDER.participant, {"aid": (BOB.aid, "text"), "tct_token": (TOKEN, "text")}),
+    ("verify_session_bundle", vesk.verify_session_bundle, {
+     "bundle_envelope_json": (ARTEFACTS["bundle"][0], "text"),
+     "verifier_aid": (BOB.aid, "text"), "now_unix_secs": (None, "int"), "revocation_check": (None, None)}),
+    ("compute_spki_hash", vesk.compute_spki_hash, {"cert_der": (CERTIFICATE, "bytes")}),
+    ("SpkiPinVerifier", vesk.SpkiPinVerifier, {"pins": ([bytes(32)], "pins")}),
+    ("is_pinned", PINS.is_pinned, {"cert_der": (CERTIFICATE, "bytes")}),
+    ("JwksProvider", vesk.JwksProvider, {"keys": (None, "dict")}),
+    ("upsert", PROVIDER.upsert, {"issuer": ("https://issuer.example", "text"), "keys": ([], "dicts")}),
+    ("remove", PROVIDER.remove, {"issuer": ("https://issuer.example", "text")}),
+    ("new_session", BOB.agent.new_session, {"jwks": (None, "provider"), "trust_anchors": (None, "list")}),
+    ("new_responder", ALICE.agent.new_responder, {"jwks": (None, "provider"), "trust_anchors": (None, "list")}),
+    ("build_hello", BOB.agent.new_session().build_hello, {
+     "peer_manifest_json": (Handshake.ALICE_MANIFEST, "text"),
+     "requested_grants": (["read"], "list"), "oidc_mint_jwt": (None, None)}),
 ]
 
 
-@pytest.mark.parametrize("name,call,valid,kinds", SIGNATURES, ids=[s[0] for s in SIGNATURES])
-def test_wrong_argument_types_raise_type_error_naming_the_parameter(name, call, valid, kinds):
+@pytest.mark.parametrize("name,call,parameters", SIGNATURES, ids=[s[0] for s in SIGNATURES])
+def test_wrong_argument_types_raise_type_error_naming_the_parameter(name, call, parameters):
+    valid = {parameter: value for parameter, (value, _) in parameters.items()}
+    kinds = {parameter: kind for parameter, (_, kind) in parameters.items() if kind}
     assert not isinstance(outcome(lambda: call(**valid)), Exception)
 
     @given(st.sampled_from(sorted(kinds)), st.data())
     def run(parameter, data):
         wrong = list(WRONG[kinds[parameter]])
-        if parameter not in OPTIONAL:  # None stands for an omitted argument only where optional
+        if valid[parameter] is not None:  # None stands for an omitted argument only where optional
             wrong.append(None)
         value = data.draw(st.sampled_from(wrong))
         error = outcome(lambda: call(**{**valid, parameter: value}), TypeError)
@@ -491,11 +478,9 @@ def test_wrong_argument_types_raise_type_error_naming_the_parameter(name, call, 
     still_works()
 
 
-OPTIONAL = {"required_caps", "ttl_secs", "oidc_issuer", "oidc_subject", "accepted_trust_anchors",
-            "expected_audience", "revoked_jtis", "now_unix_secs", "expires_in_secs", "keys", "jwks",
-            "trust_anchors"}
-INTEGERS = [(name, call, valid, parameter, kind) for name, call, valid, kinds in SIGNATURES
-            for parameter, kind in kinds.items() if kind in ("int", "uint")]
+INTEGERS = [(name, call, {p: value for p, (value, _) in parameters.items()}, parameter, kind)
+            for name, call, parameters in SIGNATURES
+            for parameter, (_, kind) in parameters.items() if kind in ("int", "uint")]
 
 
 @pytest.mark.parametrize("name,call,valid,parameter,kind", INTEGERS, ids=[f"{i[0]}-{i[3]}" for i in INTEGERS])
