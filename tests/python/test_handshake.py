@@ -277,7 +277,6 @@ ORDER_ERROR = {"commit": "on_hello_ack", "commit_ack": "on_commit", "complete": 
 def test_peer_faults_fail_the_session_or_leave_it_waiting(ab, step, change, message, fatal):
     run = Handshake(*ab).run(PREVIOUS[step])
     received = getattr(run, PREVIOUS[step] + "_json")
-    args = (received, "") if step == "commit" else (received,)
     call = getattr(run, step)
     raises(message, call, edit(received, change))
     if fatal:
