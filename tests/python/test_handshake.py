@@ -316,11 +316,13 @@ def test_only_sixteen_byte_peer_nonces_are_signed(party, peer_kind, length):
     b = party(peer_kind, "bob", GRANTS_B)
     run = Handshake(pinned_a, b).run("ack")
 
-    def odd_ack(envelope, payload):
-        payload["pop_nonce"] = b64u(bytes(range(length)))
-        b.prove(envelope, payload, pinned_a.aid)
+    def odd_nonce(sender, verifier):
+        def change(envelope, payload):
+            payload["pop_nonce"] = b64u(bytes(range(length)))
+            sender.prove(envelope, payload, verifier.aid)
+        return change
 
-    raises(wrong, run.initiator.process_hello_ack, edit(run.ack_json, odd_ack), "")
+    raises(wrong, run.initiator.process_hello_ack, edit(run.ack_json, odd_nonce(b, pinned_a)), "")
     run.commit()
     run.commit_ack()
     run.complete()
@@ -330,12 +332,7 @@ def test_only_sixteen_byte_peer_nonces_are_signed(party, peer_kind, length):
     run = Handshake(a, pinned_b)
     run.hello()
     honest = json.loads(run.hello_json)["payload"]["pop_nonce"]
-
-    def odd_hello(envelope, payload):
-        payload["pop_nonce"] = b64u(bytes(range(length)))
-        a.prove(envelope, payload, pinned_b.aid)
-
-    run.ack(edit(run.hello_json, odd_hello))
+    run.ack(edit(run.hello_json, odd_nonce(a, pinned_b)))
     run.commit(edit(run.ack_json, lambda e, p: p.update(pop_nonce_echo=honest)))
     for _ in range(2):  # the session stays waiting: the same refusal, not an order error
         raises(wrong, run.responder.process_commit, run.commit_json)
