@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <set>
 #include <string>
 
 #include "handshake_support.h"
@@ -32,18 +31,6 @@ TEST(PinnedKeySigningInput, FieldsSeparatedByZeroBytes) {
     auto bad = pinned_key_signing_input("P", "V", kId, 0, "AA==");
     ASSERT_FALSE(bad);
     EXPECT_EQ(bad.error().text(), "identity verification failed: pop_nonce is not valid base64url");
-}
-
-TEST(PopNonce, TwentyTwoFreshBase64urlCharacters) {
-    std::set<std::string> seen;
-    for (int i = 0; i < 32; ++i) {
-        auto nonce = generate_pop_nonce();
-        ASSERT_TRUE(nonce);
-        EXPECT_EQ(nonce->size(), 22u);
-        EXPECT_EQ(b64u_decode(*nonce)->size(), 16u);
-        seen.insert(*nonce);
-    }
-    EXPECT_EQ(seen.size(), 32u);
 }
 
 TEST(OwnIdentity, PreparationRules) {
