@@ -132,8 +132,7 @@ TEST_F(OidcVerify, AcceptsTokensOfEachKeyType) {
     };
     for (const Case& c :
          {Case{"EdDSA", ed25519_issuer(3), "EdDSA"}, Case{"ES256", p256_issuer(4), "ES256"},
-          Case{"RS256 2048", rsa_issuer(2048), "RS256"},
-          Case{"RS256 4096", rsa_issuer(4096), "RS256"}}) {
+          Case{"RS256", rsa_issuer(2048), "RS256"}}) {
         ASSERT_TRUE(store.upsert(*parse_url(kIssuer), {c.key.jwk}));
         auto good = verify(block(token(c.key.sign, header(c.alg), claims())));
         EXPECT_TRUE(good) << c.name << ": " << good.error().text();
