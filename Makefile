@@ -3,11 +3,12 @@ SHELL := /bin/bash
 VENV := .venv
 PY := $(VENV)/bin/python
 JOBS := $(shell nproc)
-APT_PACKAGES := build-essential cmake ninja-build pkg-config libsodium-dev libssl-dev libicu-dev libgtest-dev
+APT_PACKAGES := build-essential cmake ninja-build pkg-config libsodium-dev libssl-dev libicu-dev libgtest-dev \
+  clang-16 libclang-rt-16-dev
 SANITIZER_RUNTIME = $(shell gcc -print-file-name=libasan.so):$(shell gcc -print-file-name=libubsan.so)
 export CMAKE_BUILD_PARALLEL_LEVEL := $(JOBS)
 
-.PHONY: all deps venv build test test-cpp test-python test-asan demo bench clean
+.PHONY: all deps venv build test test-cpp test-python test-asan fuzz demo bench clean
 
 all: build
 
@@ -45,6 +46,24 @@ test-asan: venv
 	ctest --test-dir build/asan --output-on-failure
 	ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 PYTHONMALLOC=malloc \
 	  LD_PRELOAD=$(SANITIZER_RUNTIME) PYTHONPATH=build/asan $(PY) -m pytest -q -p no:cacheprovider tests/python
+
+# libFuzzer runs: FUZZ_SECONDS per target, FUZZ_JOBS targets at once. libstdc++ 12 offers
+# std::expected only to compilers announcing the final C++20 concepts; clang 16 implements
+# them but announces the earlier value, hence the redefinition.
+FUZZ_SECONDS ?= 60
+FUZZ_JOBS ?= 4
+FUZZ_FLAGS := -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined \
+  -fno-omit-frame-pointer -U__cpp_concepts -D__cpp_concepts=202002L
+FUZZ_TARGETS = $(sort $(basename $(notdir $(wildcard tests/fuzz/*_fuzz.cpp))))
+
+fuzz: venv
+	cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_TESTS=ON -DVESK_FUZZ=ON \
+	  -DCMAKE_C_COMPILER=clang-16 -DCMAKE_CXX_COMPILER=clang++-16 \
+	  -DCMAKE_C_FLAGS="$(FUZZ_FLAGS)" -DCMAKE_CXX_FLAGS="$(FUZZ_FLAGS)" \
+	  -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
+	  -DPython_EXECUTABLE=$(abspath $(PY)) >/dev/null
+	cmake --build build/fuzz --target $(FUZZ_TARGETS)
+	tests/fuzz/run.sh build/fuzz $(FUZZ_SECONDS) $(FUZZ_JOBS) $(FUZZ_TARGETS)
 
 demo: build
 	$(PY) examples/demo.py

@@ -26,14 +26,14 @@ class Object {
     void insert_or_assign(std::string name, Value value);
     // Appends without looking for the name: the caller knows it is new.
     void append_new(std::string name, Value value);
-    void reserve(std::size_t n) { members_.reserve(n); }
+    void reserve(std::size_t n);
 
-    std::size_t size() const { return members_.size(); }
-    bool empty() const { return members_.empty(); }
-    auto begin() const { return members_.begin(); }
-    auto end() const { return members_.end(); }
-    const Member& operator[](std::size_t i) const { return members_[i]; }
-    Member& operator[](std::size_t i) { return members_[i]; }
+    std::size_t size() const;
+    bool empty() const;
+    std::vector<Member>::const_iterator begin() const;
+    std::vector<Member>::const_iterator end() const;
+    const Member& operator[](std::size_t i) const;
+    Member& operator[](std::size_t i);
 
     bool operator==(const Object&) const;
 
@@ -91,5 +91,28 @@ class Value {
   private:
     Storage v_;
 };
+
+// Object's member list is only touched once Value is complete.
+inline void Object::reserve(std::size_t n) {
+    members_.reserve(n);
+}
+inline std::size_t Object::size() const {
+    return members_.size();
+}
+inline bool Object::empty() const {
+    return members_.empty();
+}
+inline std::vector<Object::Member>::const_iterator Object::begin() const {
+    return members_.begin();
+}
+inline std::vector<Object::Member>::const_iterator Object::end() const {
+    return members_.end();
+}
+inline const Object::Member& Object::operator[](std::size_t i) const {
+    return members_[i];
+}
+inline Object::Member& Object::operator[](std::size_t i) {
+    return members_[i];
+}
 
 }  // namespace vesk::json
