@@ -302,14 +302,16 @@ Result<Value> TextReader::parse_number(bool positive) {
     auto [ptr, ec] = std::from_chars(in_.data() + start, in_.data() + pos_, d);
     if (ec == std::errc::result_out_of_range) {
         // Either side of the double range: too small reads as zero, too large fails.
+        // The number may end the text: nothing past pos_ is looked at.
+        auto at = [&](std::size_t k) { return k < pos_ ? in_[k] : '\0'; };
         std::size_t i = positive ? start : start + 1;
         long long magnitude = 0;
-        while (in_[i] == '0') ++i;
-        if (is_digit(in_[i])) {
-            while (is_digit(in_[i])) ++magnitude, ++i;
+        while (at(i) == '0') ++i;
+        if (is_digit(at(i))) {
+            while (is_digit(at(i))) ++magnitude, ++i;
         } else {
             ++i;  // the decimal point
-            while (in_[i] == '0') --magnitude, ++i;
+            while (at(i) == '0') --magnitude, ++i;
         }
         magnitude += negative_exponent ? -exponent : exponent;
         if (magnitude <= 0) return Value(positive ? 0.0 : -0.0);
