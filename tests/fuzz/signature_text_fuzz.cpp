@@ -7,6 +7,7 @@
 #include <string>
 
 #include "fuzz_check.h"
+#include "fuzz_keys.h"
 #include "vesk/core/base64url.h"
 #include "vesk/crypto/signature_text.h"
 
@@ -15,23 +16,11 @@ using namespace vesk;
 namespace {
 
 struct Fixture {
-    SharedSigningKey ed25519;
-    SharedSigningKey p256;
-    std::array<std::uint8_t, 32> digest{};
-    std::string ed25519_signature;
-    std::string p256_signature;
-
-    Fixture() {
-        std::array<std::uint8_t, 32> secret{};
-        for (std::size_t i = 0; i < secret.size(); ++i)
-            secret[i] = static_cast<std::uint8_t>(i + 1);
-        ed25519 = SigningKey::from_ed25519_seed(secret);
-        p256 = *SigningKey::from_p256_scalar(secret);
-        for (std::size_t i = 0; i < digest.size(); ++i)
-            digest[i] = static_cast<std::uint8_t>(0xa0 + i);
-        ed25519_signature = sign_digest_to_text(*ed25519, digest);
-        p256_signature = sign_digest_to_text(*p256, digest);
-    }
+    const SigningKey& ed25519 = fuzz::issuer_ed25519();
+    const SigningKey& p256 = fuzz::issuer_p256();
+    std::array<std::uint8_t, 32> digest = fuzz::fixed_secret(0xa0);
+    std::string ed25519_signature = sign_digest_to_text(ed25519, digest);
+    std::string p256_signature = sign_digest_to_text(p256, digest);
 };
 
 const Fixture& fixture() {
@@ -47,14 +36,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto parsed = SignatureText::parse(text);
     if (parsed) fuzz::require(parsed->as_str() == text, "a signature text is kept as received");
 
-    if (verify_signature_text(f.ed25519->verifying_key(), f.digest, text)) {
+    if (verify_signature_text(f.ed25519.verifying_key(), f.digest, text)) {
         fuzz::require(parsed.has_value(), "a verified text parses");
         std::string_view payload = text;
         if (payload.starts_with("ed25519.")) payload.remove_prefix(8);
         // Strict Ed25519 leaves one valid encoding of the key's signature.
         fuzz::require(payload == f.ed25519_signature, "only the key's own signature verifies");
     }
-    if (verify_signature_text(f.p256->verifying_key(), f.digest, text)) {
+    if (verify_signature_text(f.p256.verifying_key(), f.digest, text)) {
         fuzz::require(parsed.has_value(), "a verified text parses");
         // ECDSA also accepts (r, n - s); r is the signer's all the same.
         auto got = b64u_decode(text.substr(5));
