@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 #include "vesk/core/base64url.h"
@@ -43,19 +44,34 @@ inline const SigningKey& holder_p256() {
     return *key;
 }
 
-// Whether a compact token's signature is one `signer` itself makes over the token's first two
-// segments. Both suites sign deterministically; ECDSA verification also accepts (r, n - s), so
-// for P-256 only r is compared.
+// Whether `signature` is what `signer` itself makes over `message`. Both suites sign
+// deterministically; ECDSA verification also accepts (r, n - s), so for P-256 only r is compared.
+inline bool is_own_signature(const SigningKey& signer, std::span<const std::uint8_t> message,
+                             std::span<const std::uint8_t> signature) {
+    const SignatureBytes own = signer.sign(message);
+    const std::size_t compared = signer.algorithm() == Algorithm::P256 ? 32 : own.size();
+    return signature.size() == own.size() &&
+           std::equal(own.begin(), own.begin() + compared, signature.begin());
+}
+
+// The same for a compact token, whose signature covers its first two segments.
 inline bool is_own_signature(const SigningKey& signer, std::string_view token) {
     const std::size_t dot = token.rfind('.');
     if (dot == std::string_view::npos) return false;
-    const std::string_view input = token.substr(0, dot);
-    const SignatureBytes own =
-        signer.sign({reinterpret_cast<const std::uint8_t*>(input.data()), input.size()});
-    auto given = b64u_decode(token.substr(dot + 1));
-    if (!given || given->size() != own.size()) return false;
-    const std::size_t compared = signer.algorithm() == Algorithm::P256 ? 32 : own.size();
-    return std::equal(own.begin(), own.begin() + compared, given->begin());
+    auto signature = b64u_decode(token.substr(dot + 1));
+    return signature &&
+           is_own_signature(signer, {reinterpret_cast<const std::uint8_t*>(token.data()), dot},
+                            *signature);
+}
+
+// The same for a signature text over a digest ("p256." or "ed25519." before the base64url).
+inline bool is_own_signature_text(const SigningKey& signer, std::span<const std::uint8_t> digest,
+                                  std::string_view text) {
+    for (std::string_view prefix : {"p256.", "ed25519."}) {
+        if (text.starts_with(prefix)) text.remove_prefix(prefix.size());
+    }
+    auto signature = b64u_decode(text);
+    return signature && is_own_signature(signer, digest, *signature);
 }
 
 }  // namespace vesk::fuzz
