@@ -25,7 +25,7 @@ inline std::array<std::uint8_t, 32> fixed_secret(std::uint8_t first) {
     return secret;
 }
 
-// The issuer of every signed seed.
+// Issuers of the seeds' TCTs, vouchers, Manifests, bundles and snapshots.
 inline const SigningKey& issuer_ed25519() {
     static const SharedSigningKey key = SigningKey::from_ed25519_seed(fixed_secret(1));
     return *key;
@@ -34,7 +34,7 @@ inline const SigningKey& issuer_p256() {
     static const SharedSigningKey key = *SigningKey::from_p256_scalar(fixed_secret(1));
     return *key;
 }
-// The holder (subject, audience, delegate) of the seeds.
+// Holders: the seeds' subjects, audiences and delegators.
 inline const SigningKey& holder_ed25519() {
     static const SharedSigningKey key = SigningKey::from_ed25519_seed(fixed_secret(101));
     return *key;
