@@ -3,22 +3,30 @@ SHELL := /bin/bash
 VENV := .venv
 PY := $(VENV)/bin/python
 JOBS := $(shell nproc)
-APT_PACKAGES := build-essential cmake ninja-build pkg-config libsodium-dev libssl-dev libicu-dev libgtest-dev \
-  clang-16 libclang-rt-16-dev
+APT_PACKAGES := build-essential cmake ninja-build pkg-config libsodium-dev libssl-dev libicu-dev libgtest-dev
+FUZZ_APT_PACKAGES := clang-16 libclang-rt-16-dev
 SANITIZER_RUNTIME = $(shell gcc -print-file-name=libasan.so):$(shell gcc -print-file-name=libubsan.so)
 export CMAKE_BUILD_PARALLEL_LEVEL := $(JOBS)
 
-.PHONY: all deps venv build test test-cpp test-python test-asan fuzz demo bench clean
+.PHONY: all deps fuzz-deps venv build test test-cpp test-python test-asan fuzz demo bench clean
 
 all: build
 
-deps:
-	@missing=$$(for p in $(APT_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
+# Installs those of the given Debian packages that are missing.
+define apt_install
+	@missing=$$(for p in $(1); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
 	if [ -n "$$missing" ]; then \
 	  echo "installing: $$missing"; \
 	  SUDO=$$( [ "$$(id -u)" = 0 ] || echo sudo ); \
 	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq $$missing >/dev/null; \
 	fi
+endef
+
+deps:
+	$(call apt_install,$(APT_PACKAGES))
+
+fuzz-deps:
+	$(call apt_install,$(FUZZ_APT_PACKAGES))
 
 $(VENV)/.ready: tests/requirements.txt
 	python3 -m venv $(VENV)
@@ -56,7 +64,7 @@ FUZZ_FLAGS := -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=
   -fno-omit-frame-pointer -U__cpp_concepts -D__cpp_concepts=202002L
 FUZZ_TARGETS = $(sort $(basename $(notdir $(wildcard tests/fuzz/*_fuzz.cpp))))
 
-fuzz: venv
+fuzz: venv fuzz-deps
 	cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_TESTS=ON -DVESK_FUZZ=ON \
 	  -DCMAKE_C_COMPILER=clang-16 -DCMAKE_CXX_COMPILER=clang++-16 \
 	  -DCMAKE_C_FLAGS="$(FUZZ_FLAGS)" -DCMAKE_CXX_FLAGS="$(FUZZ_FLAGS)" \
