@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "vesk/core/base64url.h"
 #include "vesk/core/fault.h"
 
 namespace vesk {
@@ -11,11 +12,6 @@ constexpr std::string_view kEd25519Prefix = "aid:pubkey:ed25519:";
 constexpr std::string_view kP256Prefix = "aid:pubkey:p256:";
 constexpr std::string_view kShortPrefix = "aid:pubkey:";
 constexpr std::string_view kScheme = "aid:";
-
-bool is_b64url_char(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '_';
-}
 
 // Checks length, alphabet and canonical decoding of an identifier; the alphabet check comes
 // first so a stray character is never reported as a length or decoding problem.

@@ -23,4 +23,10 @@ inline std::string b64u_encode(std::string_view bytes) {
 
 std::expected<Bytes, Base64Error> b64u_decode(std::string_view text);
 
+// One of the 64 characters of the URL-safe alphabet.
+constexpr bool is_b64url_char(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_';
+}
+
 }  // namespace vesk

@@ -11,11 +11,6 @@ constexpr std::string_view kEd25519Prefix = "ed25519.";
 constexpr std::string_view kP256Prefix = "p256.";
 constexpr std::size_t kPayloadChars = 86;
 
-bool is_b64url_char(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '_';
-}
-
 }  // namespace
 
 std::expected<SignatureText, CryptoError> SignatureText::parse(std::string_view text) {
