@@ -5,7 +5,6 @@
 #include <array>
 #include <cstdint>
 
-#include "vesk/core/fault.h"
 
 namespace vesk {
 
