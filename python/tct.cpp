@@ -114,11 +114,8 @@ frame::Result<PyTctIdentity> verify_tct_cached_method(
     return PyTctIdentity{std::move(*verified)};
 }
 
-frame::Result<std::string> build_renewal_request_method(const Agent& self,
-                                                        std::string current_tct_envelope_json) {
-    auto request = build_renewal_request(*self.key, current_tct_envelope_json);
-    if (!request) return std::unexpected(frame::Error::runtime(std::move(request.error())));
-    return std::move(*request);
+std::string build_renewal_request_method(const Agent& self, std::string current_tct_envelope_json) {
+    return build_renewal_request(*self.key, current_tct_envelope_json);
 }
 
 frame::Result<std::string> process_renewal_request_method(const Agent& self,

@@ -3,13 +3,12 @@
 #include "vesk/core/canonical_json.h"
 #include "vesk/core/clock.h"
 #include "vesk/core/hex.h"
+#include "vesk/core/protocol.h"
 #include "vesk/crypto/sha256.h"
 #include "vesk/crypto/signature_text.h"
 
 namespace vesk {
 namespace {
-
-constexpr std::string_view kVersion = "vesk/0.2";
 
 std::expected<std::string, EnvelopeError> signing_string(const Uuid& message_id,
                                                          std::int64_t timestamp,
@@ -49,9 +48,14 @@ std::expected<VeskEnvelope, EnvelopeError> VeskEnvelope::new_signed_with(const S
     auto input = signing_string(message_id, timestamp, sender, payload);
     if (!input) return std::unexpected(input.error());
     std::string signature = sign_digest_to_text(key, sha256(*input));
-    return VeskEnvelope{
-        std::string(kVersion), message_type,       message_id,   timestamp,
-        Sender{sender},        std::move(payload), std::nullopt, std::move(signature)};
+    return VeskEnvelope{std::string(kProtocolVersion),
+                        message_type,
+                        message_id,
+                        timestamp,
+                        Sender{sender},
+                        std::move(payload),
+                        std::nullopt,
+                        std::move(signature)};
 }
 
 std::expected<VeskEnvelope, EnvelopeError> VeskEnvelope::new_signed(const SigningKey& key,

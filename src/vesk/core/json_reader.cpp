@@ -381,14 +381,6 @@ Result<void> TextReader::parse_any(Value& out, bool reject_duplicates) {
             out = *c == 't';
             return {};
         }
-        case '-':
-        case '0' ... '9': {
-            if (*c == '-') ++pos_;
-            auto n = parse_number(*c != '-');
-            if (!n) return std::unexpected(n.error());
-            out = std::move(*n);
-            return {};
-        }
         case '"': {
             ++pos_;
             std::string s;
@@ -410,8 +402,14 @@ Result<void> TextReader::parse_any(Value& out, bool reject_duplicates) {
             out = std::move(o);
             return {};
         }
-        default:
-            return std::unexpected(peek_error("expected value"));
+        default: {
+            if (*c != '-' && !is_digit(*c)) return std::unexpected(peek_error("expected value"));
+            if (*c == '-') ++pos_;
+            auto n = parse_number(*c != '-');
+            if (!n) return std::unexpected(n.error());
+            out = std::move(*n);
+            return {};
+        }
     }
 }
 
@@ -435,14 +433,6 @@ Error TextReader::invalid_type_here(std::string_view expected) {
             found = *c == 'n' ? "null" : *c == 't' ? "boolean `true`" : "boolean `false`";
             break;
         }
-        case '-':
-        case '0' ... '9': {
-            if (*c == '-') ++pos_;
-            auto n = parse_number(*c != '-');
-            if (!n) return n.error();
-            found = describe(*n);
-            break;
-        }
         case '"': {
             ++pos_;
             scratch_.clear();
@@ -456,8 +446,14 @@ Error TextReader::invalid_type_here(std::string_view expected) {
         case '{':
             found = kDescribeObject;
             break;
-        default:
-            return peek_error("expected value");
+        default: {
+            if (*c != '-' && !is_digit(*c)) return peek_error("expected value");
+            if (*c == '-') ++pos_;
+            auto n = parse_number(*c != '-');
+            if (!n) return n.error();
+            found = describe(*n);
+            break;
+        }
     }
     return fix(invalid_type(found, expected));
 }

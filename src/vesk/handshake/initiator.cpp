@@ -29,17 +29,16 @@ std::expected<std::string, StepError> build_hello(InitiatorSession& session,
 
     auto preparation = prepare_own_identity();
     if (!preparation) return std::unexpected(std::move(preparation.error()));
-    auto nonce = generate_pop_nonce();
-    if (!nonce) return std::unexpected(StepError::from(nonce.error()));
+    const std::string nonce = generate_pop_nonce();
     const std::string& peer_aid = peer->manifest.aid.as_str();
     auto identity = build_identity_proof(
-        *preparation, {config.key->aid().as_str(), peer_aid, message_id, *nonce, timestamp},
+        *preparation, {config.key->aid().as_str(), peer_aid, message_id, nonce, timestamp},
         *config.key);
     if (!identity) return std::unexpected(StepError::from(identity.error()));
 
     const MutualHelloPayload payload{std::move(*identity), *config.manifest,
-                                     std::move(requested_grants), *nonce, std::nullopt};
-    session.state = InitiatorState{InitiatorState::HelloSent{*nonce, peer_aid}};
+                                     std::move(requested_grants), nonce, std::nullopt};
+    session.state = InitiatorState{InitiatorState::HelloSent{nonce, peer_aid}};
     return sign_and_write(*config.key, MessageType::MutualHello, payload, message_id, timestamp);
 }
 

@@ -306,10 +306,7 @@ std::expected<void, HandshakeError> verify_oidc_identity(const IdentityDescripto
 
     auto peer_key = VerifyingKey::from_aid(options.peer_aid);
     if (!peer_key) return identity_failure("subject AID parse failed: " + peer_key.error().text());
-    auto thumbprint = jwk_thumbprint(*peer_key);
-    if (!thumbprint)
-        return identity_failure("subject AID jkt failed: " + thumbprint.error().text());
-    if (claims->cnf->jkt != *thumbprint) return identity_failure("cnf.jkt mismatch");
+    if (claims->cnf->jkt != jwk_thumbprint(*peer_key)) return identity_failure("cnf.jkt mismatch");
     return {};
 }
 

@@ -21,19 +21,18 @@ std::expected<HelloAnswer, HandshakeError> on_hello(const VeskEnvelope& envelope
     auto initiator_key =
         verify_peer_identity(envelope, hello.manifest, hello.identity, hello.pop_nonce, settings);
     if (!initiator_key) return std::unexpected(std::move(initiator_key.error()));
-    auto nonce = generate_pop_nonce();
-    if (!nonce) return std::unexpected(std::move(nonce.error()));
+    const std::string nonce = generate_pop_nonce();
     const manifest::Manifest& initiator = hello.manifest;
-    auto identity = build_identity_proof(own_identity,
-                                         {settings.signing_key.aid().as_str(),
-                                          initiator.aid.as_str(), message_id, *nonce, timestamp},
-                                         settings.signing_key);
+    auto identity = build_identity_proof(
+        own_identity,
+        {settings.signing_key.aid().as_str(), initiator.aid.as_str(), message_id, nonce, timestamp},
+        settings.signing_key);
     if (!identity) return std::unexpected(std::move(identity.error()));
 
     return HelloAnswer{
         MutualHelloAckPayload{std::move(*identity), settings.own_manifest,
-                              std::move(requested_grants), *nonce, hello.pop_nonce, std::nullopt},
-        ResponderState::AwaitingCommit{*initiator_key, hello.identity, *nonce, hello.pop_nonce,
+                              std::move(requested_grants), nonce, hello.pop_nonce, std::nullopt},
+        ResponderState::AwaitingCommit{*initiator_key, hello.identity, nonce, hello.pop_nonce,
                                        initiator.aid.as_str(), hello.requested_grants,
                                        initiator.offered_capabilities, initiator.expires_at},
     };

@@ -20,8 +20,6 @@
 
 namespace vesk::session_bundle {
 
-inline constexpr std::string_view kBundleVersion = "vesk/0.2";
-
 struct ParticipantEntry {
     Aid aid;          // kept as received
     std::string tct;  // compact JWS, not examined when read

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "vesk/core/protocol.h"
 #include "vesk/crypto/sha256.h"
 #include "vesk/crypto/signature_text.h"
 
@@ -56,7 +57,7 @@ bool has_participant(std::span<const ParticipantEntry> participants, const Aid& 
 
 std::expected<BundleVerdict, BundleError> verify(const SessionTrustBundle& bundle,
                                                  const BundleVerifyOptions& options) {
-    if (bundle.version != kBundleVersion) {
+    if (bundle.version != kProtocolVersion) {
         return std::unexpected(BundleError::of(Kind::VersionMismatch));
     }
     if (bundle.expires_at < options.now) return std::unexpected(BundleError::of(Kind::Expired));

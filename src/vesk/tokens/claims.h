@@ -18,8 +18,6 @@
 
 namespace vesk {
 
-inline constexpr std::string_view kProtocolVersion = "vesk/0.2";
-
 // The names of the TCT claims, in declaration order.
 inline constexpr std::array<std::string_view, 10> kTctClaimNames = {
     "ver", "jti", "iss", "sub", "aud", "iat", "exp", "grants", "cnf", "ext"};

@@ -4,10 +4,10 @@
 #include <array>
 
 #include "vesk/core/base64url.h"
+#include "vesk/core/random.h"
 #include "vesk/core/saturating.h"
 #include "vesk/core/unknown_field.h"
 #include "vesk/crypto/jws.h"
-#include "vesk/crypto/random.h"
 #include "vesk/crypto/sha256.h"
 #include "vesk/crypto/signature_text.h"
 #include "vesk/tokens/precheck.h"
@@ -34,20 +34,11 @@ std::expected<TctClaims, TctError> peek_claims(std::string_view token) {
 
 }  // namespace
 
-std::expected<std::string, std::string> build_renewal_request(const SigningKey& holder_key,
-                                                              std::string_view current_tct) {
+std::string build_renewal_request(const SigningKey& holder_key, std::string_view current_tct) {
     std::array<std::uint8_t, 16> nonce;
-    if (auto drawn = os_random(nonce); !drawn)
-        return std::unexpected("rng failure: " + drawn.error());
-    TctRenewalPayload payload{std::string(current_tct), b64u_encode(nonce), {}};
-    auto decoded = b64u_decode(payload.pop_nonce);
-    if (!decoded) {
-        return std::unexpected(
-            "renewal request build failed: " +
-            TctError::claims_malformed("pop_nonce: " + std::string(text(decoded.error()))).text());
-    }
-    payload.pop_signature = sign_digest_to_text(holder_key, sha256(*decoded));
-    return json::to_json(payload);
+    random_bytes(nonce);
+    return json::to_json(TctRenewalPayload{std::string(current_tct), b64u_encode(nonce),
+                                           sign_digest_to_text(holder_key, sha256(nonce))});
 }
 
 std::expected<MintedTct, TctError> process_renewal_request(const TctRenewalPayload& request,

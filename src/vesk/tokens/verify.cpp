@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "vesk/core/json_write.h"
+#include "vesk/core/protocol.h"
 #include "vesk/core/saturating.h"
 #include "vesk/crypto/jws.h"
 #include "vesk/crypto/keys.h"
@@ -44,9 +45,9 @@ std::expected<void, TctError> check_signed_claims(const TctClaims& claims,
 
     auto holder_key = VerifyingKey::from_aid(claims.sub);
     if (!holder_key) return std::unexpected(TctError::from(std::move(holder_key.error())));
-    auto thumbprint = jwk_thumbprint(*holder_key);
-    if (!thumbprint) return std::unexpected(TctError::from(std::move(thumbprint.error())));
-    if (*thumbprint != claims.cnf.jkt) return std::unexpected(TctError::of(K::CnfMismatch));
+    if (jwk_thumbprint(*holder_key) != claims.cnf.jkt) {
+        return std::unexpected(TctError::of(K::CnfMismatch));
+    }
 
     if (options.revocation_check && options.revocation_check->is_revoked(claims.jti)) {
         return std::unexpected(TctError::of(K::Revoked));

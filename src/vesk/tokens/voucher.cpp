@@ -1,5 +1,6 @@
 #include "vesk/tokens/voucher.h"
 
+#include "vesk/core/protocol.h"
 #include "vesk/crypto/jws.h"
 #include "vesk/tokens/precheck.h"
 
