@@ -10,6 +10,8 @@
 #include "fuzz_check.h"
 #include "fuzz_keys.h"
 #include "vesk/core/clock.h"
+#include "vesk/crypto/sha256.h"
+#include "vesk/crypto/signature_text.h"
 #include "vesk/handshake/initiator.h"
 #include "vesk/handshake/responder.h"
 #include "vesk/manifest/builder.h"
@@ -85,9 +87,10 @@ void check_step(const std::expected<T, StepError>& result, bool input_readable) 
 // A reply is an envelope this side signed.
 void check_reply(const std::string& reply, const SigningKey& own) {
     auto envelope = VeskEnvelope::deserialize(reply);
-    fuzz::require(
-        envelope && envelope->verify_signature() && envelope->sender.agent_id == own.aid().as_str(),
-        "a reply is signed by its sender");
+    fuzz::require(envelope && envelope->sender.agent_id == own.aid().as_str() &&
+                      verify_signature_text(own.verifying_key(), sha256(*envelope->signing_input()),
+                                            envelope->signature),
+                  "a reply is signed by its sender");
 }
 
 }  // namespace

@@ -10,10 +10,10 @@
 #include <string_view>
 #include <variant>
 
-#include "vesk/core/envelope.h"
 #include "vesk/core/url.h"
 #include "vesk/core/uuid.h"
 #include "vesk/crypto/keys.h"
+#include "vesk/handshake/envelope.h"
 #include "vesk/handshake/error.h"
 #include "vesk/handshake/messages.h"
 #include "vesk/handshake/session.h"

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "vesk/core/envelope.h"
+#include "vesk/handshake/envelope.h"
 #include "vesk/handshake/identity.h"
 #include "vesk/handshake/messages.h"
 #include "vesk/handshake/session.h"

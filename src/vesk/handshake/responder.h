@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "vesk/core/envelope.h"
+#include "vesk/handshake/envelope.h"
 #include "vesk/handshake/identity.h"
 #include "vesk/handshake/messages.h"
 #include "vesk/handshake/session.h"

@@ -8,10 +8,10 @@
 #include <string>
 #include <string_view>
 
-#include "vesk/core/envelope.h"
 #include "vesk/core/json_record.h"
 #include "vesk/core/uuid.h"
 #include "vesk/crypto/keys.h"
+#include "vesk/handshake/envelope.h"
 #include "vesk/handshake/error.h"
 #include "vesk/handshake/identity.h"
 
