@@ -123,8 +123,7 @@ TEST_F(Delegation, BuilderCapsExpiryWithoutOverflowAndNeedsADelegatee) {
         request.delegatee = c->aid();
         request.scope = {"read"};
         request.ttl_secs = ttl;
-        auto payload = jws::decode_segment(*build_delegation(request));
-        const std::string text(as_text(*payload));
+        const std::string text(jws::decode_payload(*build_delegation(request))->payload_text());
         const std::size_t at = text.find(R"("exp":)") + 6;
         return text.substr(at, text.find(',', at) - at);
     };

@@ -171,8 +171,7 @@ TEST_F(VerifyTct, CacheHitsShareTheIdentityUntilTheExpirySecond) {
     auto at_exp = verify(kNow + 10);
     ASSERT_TRUE(at_exp);
     EXPECT_NE(at_exp->get(), first->get());
-    EXPECT_EQ(verify(kNow + 11).error().message,
-              "TCT verification failed: TCT has expired or is not yet valid");
+    EXPECT_EQ(verify(kNow + 11).error().detail, "TCT has expired or is not yet valid");
     // Another agent asking for the entry's audience explicitly is answered from it too.
     auto other =
         verify_tct_cached(cache, issuer->aid(), tct, "read", holder->aid().as_str(), nullptr, kNow);

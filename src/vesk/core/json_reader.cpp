@@ -34,7 +34,10 @@ Error TextReader::positioned(std::string message, std::size_t offset) const {
 
 Error TextReader::fix(Error e) const {
     if (e.has_position()) return e;
-    return error(std::move(e.message));
+    Error at = error({});
+    e.line = at.line;
+    e.column = at.column;
+    return e;
 }
 
 std::optional<char> TextReader::peek_ws() {

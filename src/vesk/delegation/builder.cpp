@@ -12,11 +12,9 @@ namespace vesk {
 namespace {
 
 std::expected<GrantVoucherClaims, DelegationError> decode_voucher(std::string_view voucher) {
-    auto payload = early_payload(voucher, kGrantVoucherClaimNames);
-    if (!payload) return std::unexpected(std::move(payload.error()));
-    auto claims = json::from_json<GrantVoucherClaims>(as_text(*payload));
-    if (!claims) return std::unexpected(delegation_read_error(claims.error(), "voucher: "));
-    return std::move(*claims);
+    auto read = jws::read_token<GrantVoucherClaims>(voucher);
+    if (!read) return std::unexpected(delegation_error(std::move(read.error()), "voucher: "));
+    return std::move(read->claims);
 }
 
 }  // namespace

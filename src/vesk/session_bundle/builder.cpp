@@ -27,15 +27,16 @@ std::expected<SessionTrustBundle, BundleError> build(const SigningKey& coordinat
     };
     for (std::size_t i = 0; i < participants.size(); ++i) {
         const ParticipantEntry& entry = participants[i];
-        auto claims = decode_participant_claims(entry.tct);
-        if (!claims) return std::unexpected(std::move(claims.error()));
-        if (claims->iss.as_str() != bundle.coordinator.as_str()) {
+        auto read = decode_participant_claims(entry.tct);
+        if (!read) return std::unexpected(std::move(read.error()));
+        const TctClaims& claims = read->claims;
+        if (claims.iss.as_str() != bundle.coordinator.as_str()) {
             return std::unexpected(BundleError::of(Kind::IssuerMismatch));
         }
-        if (claims->aud.as_str() != entry.aid.as_str()) {
+        if (claims.aud.as_str() != entry.aid.as_str()) {
             return std::unexpected(BundleError::of(Kind::AudienceMismatch));
         }
-        bundle.expires_at = i == 0 ? claims->exp : std::min(bundle.expires_at, claims->exp);
+        bundle.expires_at = i == 0 ? claims.exp : std::min(bundle.expires_at, claims.exp);
     }
     bundle.participants.assign(participants.begin(), participants.end());
     auto bytes = signing_bytes(BundleSigningView::of(bundle));

@@ -79,7 +79,9 @@ struct BundleSigningView {
 std::expected<std::string, BundleError> signing_bytes(const BundleSigningView& view);
 
 // The claims of a participant TCT, read strictly but without checking the token itself
-// (signature, type, version, times, issuer and audience are the caller's business).
-std::expected<TctClaims, BundleError> decode_participant_claims(std::string_view token);
+// (signature, type, version, times, issuer and audience are the caller's business). No object
+// of the payload may name a member twice, at any depth.
+std::expected<jws::ReadToken<TctClaims>, BundleError> decode_participant_claims(
+    std::string_view token);
 
 }  // namespace vesk::session_bundle
