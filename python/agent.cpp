@@ -1,7 +1,5 @@
 #include "agent.h"
 
-#include <sodium.h>
-
 #include "vesk/crypto/thumbprint.h"
 
 namespace vesk::python {
@@ -28,12 +26,11 @@ frame::Result<Agent> agent_from_seed(std::span<const std::uint8_t, 32> seed,
     return Agent{std::move(*key)};
 }
 
-frame::Result<Agent> from_seed(std::vector<std::uint8_t> seed, std::string suite) {
+// The seed's copy wipes itself when released, refused or not.
+frame::Result<Agent> from_seed(SecretBytes seed, std::string suite) {
     // The length is checked before the suite is looked at.
     if (seed.size() != 32) return std::unexpected(Error::value("seed must be exactly 32 bytes"));
-    frame::Result<Agent> agent = agent_from_seed(std::span<const std::uint8_t, 32>(seed), suite);
-    sodium_memzero(seed.data(), seed.size());
-    return agent;
+    return agent_from_seed(std::span<const std::uint8_t, 32>(seed), suite);
 }
 
 std::string aid(const Agent& self) {

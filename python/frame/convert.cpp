@@ -30,6 +30,18 @@ std::string sequence_name() {
     return utf8;
 }
 
+// The contents of a `bytes` object, borrowed from it.
+std::optional<std::span<const std::uint8_t>> bytes_of(PyObject* object) {
+    if (!PyBytes_Check(object)) {
+        raise_not_instance(object, "bytes");
+        return std::nullopt;
+    }
+    char* data = nullptr;
+    Py_ssize_t size = 0;
+    if (PyBytes_AsStringAndSize(object, &data, &size) < 0) return std::nullopt;
+    return std::span(reinterpret_cast<const std::uint8_t*>(data), static_cast<std::size_t>(size));
+}
+
 }  // namespace
 
 void raise_not_instance(PyObject* object, std::string_view expected) {
@@ -53,14 +65,15 @@ std::optional<std::string> Arg<std::string>::convert(PyObject* object) {
 }
 
 std::optional<std::vector<std::uint8_t>> Arg<std::vector<std::uint8_t>>::convert(PyObject* object) {
-    if (!PyBytes_Check(object)) {
-        raise_not_instance(object, "bytes");
-        return std::nullopt;
-    }
-    char* data = nullptr;
-    Py_ssize_t size = 0;
-    if (PyBytes_AsStringAndSize(object, &data, &size) < 0) return std::nullopt;
-    return std::vector<std::uint8_t>(data, data + size);
+    auto bytes = bytes_of(object);
+    if (!bytes) return std::nullopt;
+    return std::vector<std::uint8_t>(bytes->begin(), bytes->end());
+}
+
+std::optional<SecretBytes> Arg<SecretBytes>::convert(PyObject* object) {
+    auto bytes = bytes_of(object);
+    if (!bytes) return std::nullopt;
+    return SecretBytes(bytes->begin(), bytes->end());
 }
 
 std::optional<std::int64_t> Arg<std::int64_t>::convert(PyObject* object) {

@@ -13,6 +13,7 @@
 #include "frame/errors.h"
 #include "frame/instance.h"
 #include "frame/signature.h"
+#include "vesk/crypto/secret.h"
 
 namespace vesk::frame {
 
@@ -56,6 +57,15 @@ struct Arg<std::string> {
 template <>
 struct Arg<std::vector<std::uint8_t>> {
     using Held = std::vector<std::uint8_t>;
+    static constexpr bool none_absent = false;
+    static std::optional<Held> convert(PyObject* object);
+    static Held&& pass(Held& held) { return std::move(held); }
+};
+
+// `bytes` holding a secret: the copy is wiped when released, on every path.
+template <>
+struct Arg<SecretBytes> {
+    using Held = SecretBytes;
     static constexpr bool none_absent = false;
     static std::optional<Held> convert(PyObject* object);
     static Held&& pass(Held& held) { return std::move(held); }

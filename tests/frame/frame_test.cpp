@@ -1,9 +1,11 @@
 // The frame exercised through an embedded interpreter with test-only classes and functions,
-// so nothing is added to the real module.
+// so nothing is added to the real module; and `VeskAgent` for what its seeds leave behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <new>
+#include <span>
 #include <string>
 
 #include "frame/members.h"
@@ -155,6 +157,10 @@ const Export code_export =
     export_function<&fails_with_code>("fails_with_code", {"code"}, "Fails with a code.");
 const Export runtime_export =
     export_function<&fails_at_runtime>("fails_at_runtime", {}, "Fails at run time.");
+
+// While set, blocks released by C++ code that still hold these bytes are counted.
+std::span<const std::uint8_t> watched;
+int released_holding_watched = 0;
 
 constexpr const char* prelude = R"(
 import sys
@@ -405,8 +411,41 @@ TEST_F(Frame, a_panic_raised_by_a_callback_is_resumed_not_handled) {
     EXPECT_EQ(eval("m.reverse(PanickyLength(['a']))"), "PanicException: len");
 }
 
+TEST_F(Frame, a_seed_leaves_no_copy_in_released_memory_refused_or_not) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"bytes(range(100, 164))", "ValueError: seed must be exactly 32 bytes"},
+        {"bytes(range(100, 132)), 'x'", "ValueError: unknown suite 'x'"},
+        {"b'\\xff' * 4 + bytes(range(100, 128)), 'p256'", "ValueError: invalid P-256 seed"},
+        {"bytes(range(100, 132)), 'p256'", "'aid:pubkey:p256:"},
+        {"bytes(range(100, 132))", "'aid:pubkey:"},
+    };
+    for (const auto& [arguments, outcome] : cases) {
+        run(std::string("arguments = (") + arguments + ",)");
+        PyObject* seed = PyTuple_GetItem(PyDict_GetItemString(globals_, "arguments"), 0);
+        watched = {reinterpret_cast<const std::uint8_t*>(PyBytes_AsString(seed)),
+                   static_cast<std::size_t>(PyBytes_Size(seed))};
+        released_holding_watched = 0;
+        const std::string result = eval("m.VeskAgent.from_seed(*arguments).aid");
+        watched = {};
+        EXPECT_TRUE(result.starts_with(outcome)) << result;
+        EXPECT_EQ(released_holding_watched, 0) << arguments;
+    }
+}
+
 }  // namespace
 }  // namespace vesk::frame
+
+// std::allocator releases its blocks through the sized form, the one replaced here; it hands
+// every block on to the unsized form, which stays the runtime's.
+#pragma GCC diagnostic ignored "-Wsized-deallocation"
+void operator delete(void* block, std::size_t size) noexcept {
+    using vesk::frame::watched;
+    const auto* bytes = static_cast<const std::uint8_t*>(block);
+    if (!watched.empty() && !std::ranges::search(std::span(bytes, size), watched).empty()) {
+        ++vesk::frame::released_holding_watched;
+    }
+    ::operator delete(block);
+}
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);

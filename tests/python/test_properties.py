@@ -6,6 +6,7 @@ crash), a damaged artefact never passes as valid, and the objects used keep work
 
 import hashlib
 import json
+import operator
 import time
 
 import pytest
@@ -269,7 +270,14 @@ def test_random_manifest_members_are_refused_cleanly(replaced):
 
 # --- random arguments -------------------------------------------------------------------------
 
-ANY_TEXT = st.text(st.characters(blacklist_categories=()), max_size=40) | st.sampled_from(
+LONG_LABEL = "\u00e9" * 1001  # more than ICU's IDNA takes in one label
+# Hostile text: long labels and strings, odd Unicode, huge numbers, deep nesting, alone or
+# after a prefix that gets it past the first checks.
+HOSTILE = st.builds(operator.add, st.sampled_from(["", "https://", "https://a.", "aid:pubkey:", '{"a":', "["]),
+                    st.sampled_from([LONG_LABEL, LONG_LABEL + ".example", "a" * 1000 + "\u0301", "xn--" + "a" * 5000,
+                                     "\u200d\u05d0\u3002\uff0e\U0010ffff\ufeff", "\udfff", "9" * 5000, "1e999999",
+                                     "-0.0e-99999", "[" * 100000, '{"a":' * 20000, '"' + "a" * 1000000 + '"']))
+ANY_TEXT = st.text(st.characters(blacklist_categories=()), max_size=40) | HOSTILE | st.sampled_from(
     ["", "aid:pubkey:", "aid:pubkey:p256:" + "A" * 44, "[" * 300, '{"manifest":' * 200, "\ud800"])
 
 
@@ -313,6 +321,19 @@ def test_random_text_in_every_text_parameter(a, b, n):
     for call in calls:
         outcome(call, *errors)
     still_works() if n % 50 == 0 else None
+
+
+def test_a_host_label_too_long_for_idna_makes_an_invalid_url():
+    url = "https://" + LONG_LABEL + ".example"
+    oidc = {"identity_type": "oidc", "oidc_issuer": "https://i.example", "oidc_subject": "s"}
+    calls = [lambda: vesk.JwksProvider({url: []}), lambda: vesk.JwksProvider().upsert(url, []),
+             lambda: SCRATCH.agent.build_manifest("n", url, []),
+             lambda: SCRATCH.agent.build_manifest("n", ENDPOINT, [], **{**oidc, "oidc_issuer": url}),
+             lambda: SCRATCH.agent.build_manifest("n", ENDPOINT, [], accepted_trust_anchors=[url]),
+             lambda: BOB.agent.new_session(trust_anchors=[url]), lambda: ALICE.agent.new_responder(trust_anchors=[url])]
+    for call in calls:
+        with pytest.raises(ValueError, match="URL.*: invalid international domain name$"):
+            call()
 
 
 def on_curve(raw: bytes) -> bool:

@@ -254,8 +254,9 @@ std::optional<std::string> domain_to_ascii(const std::string& domain) {
             out.resize(static_cast<std::size_t>(length));
             continue;
         }
-        if (U_FAILURE(status)) fault(std::string("ICU IDNA failed: ") + u_errorName(status));
-        if ((info.errors & ~ignored) != 0) return std::nullopt;
+        // ICU refuses some input outright (a label of over 1,000 code points, for one):
+        // that is a domain it cannot convert, like any other.
+        if (U_FAILURE(status) || (info.errors & ~ignored) != 0) return std::nullopt;
         out.resize(static_cast<std::size_t>(length));
         return out;
     }

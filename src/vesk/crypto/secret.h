@@ -1,4 +1,5 @@
-// Fixed-size secret bytes that are wiped when released and never copied.
+// Secret bytes that are wiped when released: fixed-size ones that are never copied, and
+// containers of any length whose every block is wiped.
 #pragma once
 
 #include <sodium.h>
@@ -7,7 +8,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
+#include <vector>
 
 namespace vesk {
 
@@ -30,5 +33,24 @@ class Secret {
   private:
     std::array<std::uint8_t, N> bytes_{};
 };
+
+// std::allocator that wipes each block before releasing it, whichever path releases it
+// (destruction, growth, an early return).
+template <class T>
+struct WipingAllocator {
+    using value_type = T;
+    WipingAllocator() = default;
+    template <class U>
+    WipingAllocator(const WipingAllocator<U>&) noexcept {}
+    T* allocate(std::size_t n) { return std::allocator<T>().allocate(n); }
+    void deallocate(T* block, std::size_t n) noexcept {
+        sodium_memzero(block, n * sizeof(T));
+        std::allocator<T>().deallocate(block, n);
+    }
+    friend bool operator==(const WipingAllocator&, const WipingAllocator&) { return true; }
+};
+
+// Secret bytes of a length not yet checked, such as a seed as a caller gave it.
+using SecretBytes = std::vector<std::uint8_t, WipingAllocator<std::uint8_t>>;
 
 }  // namespace vesk
