@@ -39,22 +39,21 @@ std::expected<HelloAnswer, HandshakeError> on_hello(const VeskEnvelope& envelope
 }
 
 std::expected<std::pair<std::string, std::string>, StepError> process_hello(
-    ResponderSession& session, std::string_view hello_json,
-    const PrepareOwnIdentity& prepare_own_identity) {
+    ResponderSession& session, std::string_view hello_json, std::optional<MintJwtFn> mint_jwt) {
     auto envelope = read_envelope(hello_json);
     if (!envelope) return std::unexpected(std::move(envelope.error()));
-    auto hello = read_payload<MutualHelloPayload>(*envelope, "invalid hello payload: ");
+    auto hello = read_payload<MutualHelloPayload>(*envelope);
     if (!hello) return std::unexpected(std::move(hello.error()));
     const Uuid message_id = Uuid::new_v4();
     const std::int64_t timestamp = unix_now();
     const SessionSettings settings = session.config.settings(unix_now());
-    auto preparation = prepare_own_identity();
-    if (!preparation) return std::unexpected(std::move(preparation.error()));
+    auto preparation = prepare_oidc_identity(session.config.identity, std::move(mint_jwt));
+    if (!preparation) return std::unexpected(StepError::of(std::move(preparation.error())));
 
     // Ask the initiator for everything its Manifest offers.
     auto answer = on_hello(*envelope, *hello, *preparation, message_id, timestamp, settings,
                            hello->manifest.offered_capabilities);
-    if (!answer) return std::unexpected(StepError::from(answer.error()));
+    if (!answer) return std::unexpected(StepError::of(std::move(answer.error())));
     std::string session_id = Uuid::new_v4().to_string();
     session.state = ResponderState{std::move(answer->state)};
     auto reply = sign_and_write(settings.signing_key, MessageType::MutualHelloAck, answer->payload,
@@ -111,13 +110,13 @@ std::expected<std::pair<std::string, std::string>, StepError> process_commit(
     ResponderSession& session, std::string_view commit_json) {
     auto envelope = read_envelope(commit_json);
     if (!envelope) return std::unexpected(std::move(envelope.error()));
-    auto commit = read_payload<MutualCommitPayload>(*envelope, "invalid commit payload: ");
+    auto commit = read_payload<MutualCommitPayload>(*envelope);
     if (!commit) return std::unexpected(std::move(commit.error()));
     const SessionSettings settings = session.config.settings(unix_now());
-    if (!session.state) return std::unexpected(StepError::failed("call process_hello() first"));
+    if (!session.state) return std::unexpected(StepError{StepError::Kind::NotStarted});
 
     auto answer = on_commit(*session.state, envelope->sender.agent_id, *commit, settings);
-    if (!answer) return std::unexpected(StepError::from(answer.error()));
+    if (!answer) return std::unexpected(StepError::of(std::move(answer.error())));
     auto reply = sign_and_write(settings.signing_key, MessageType::MutualCommitAck, answer->payload,
                                 Uuid::new_v4(), unix_now());
     if (!reply) return std::unexpected(std::move(reply.error()));

@@ -90,10 +90,6 @@ std::string ManifestRequestError::text() const {
     return {};
 }
 
-bool ManifestRequestError::is_malformed_input() const {
-    return kind != RequestKind::PinnedKeyNeedsEd25519 && kind != RequestKind::BuildFailed;
-}
-
 std::expected<Manifest, ManifestRequestError> build_agent_manifest(const SigningKey& key,
                                                                    const ManifestRequest& request) {
     auto endpoint = parse_url(request.handshake_endpoint);
