@@ -34,7 +34,6 @@ constexpr auto describe_json(std::type_identity<Party>) {
 
 struct Everything {
     std::string name;
-    bool flag;
     std::int64_t offset;
     std::uint64_t count;
     std::vector<std::string> tags;
@@ -49,9 +48,9 @@ struct Everything {
 constexpr auto describe_json(std::type_identity<Everything>) {
     return json::record(
         "struct Everything", json::member("name", &Everything::name),
-        json::member("flag", &Everything::flag), json::member("offset", &Everything::offset),
-        json::member("count", &Everything::count), json::member("tags", &Everything::tags),
-        json::member("limit", &Everything::limit), json::member("extra", &Everything::extra),
+        json::member("offset", &Everything::offset), json::member("count", &Everything::count),
+        json::member("tags", &Everything::tags), json::member("limit", &Everything::limit),
+        json::member("extra", &Everything::extra),
         json::member("extensions", &Everything::extensions),
         json::member("party", &Everything::party), json::member("chain", &Everything::chain),
         json::member("mode", &Everything::mode), json::member("fallback", &Everything::fallback));

@@ -471,15 +471,6 @@ Result<std::string> TextReader::read_string(std::string_view expected) {
     return out;
 }
 
-Result<bool> TextReader::read_bool() {
-    auto c = peek_ws();
-    if (!c) return std::unexpected(peek_error("EOF while parsing a value"));
-    if (*c != 't' && *c != 'f') return std::unexpected(invalid_type_here("a boolean"));
-    ++pos_;
-    if (auto r = parse_ident(*c == 't' ? "rue" : "alse"); !r) return std::unexpected(r.error());
-    return *c == 't';
-}
-
 Result<Value> TextReader::read_number(std::string_view expected) {
     auto c = peek_ws();
     if (!c) return std::unexpected(peek_error("EOF while parsing a value"));

@@ -18,7 +18,7 @@
 // default constructor is built by aggregate initialisation, so its declaration must then
 // list all of its fields in the struct's own order. A std::optional member is
 // optional: absent or null reads as nullopt, and nullopt is left out when writing; every
-// other member is required. Member types: std::string, bool, std::int64_t, std::uint64_t,
+// other member is required. Member types: std::string, std::int64_t, std::uint64_t,
 // std::vector<T>, std::optional<T>, Value (any JSON), Extensions (string-keyed map of any
 // JSON kept sorted by key), other declared records, and:
 //   - unit enums read by name (values 0..N-1 in declaration order):
@@ -130,16 +130,6 @@ struct Codec<std::string> {
         return std::unexpected(invalid_type(describe(v), "a string"));
     }
     static Value to_value(const std::string& s) { return Value(s); }
-};
-
-template <>
-struct Codec<bool> {
-    static Result<bool> read(TextReader& r) { return r.read_bool(); }
-    static Result<bool> read(const Value& v) {
-        if (auto b = v.as_bool()) return *b;
-        return std::unexpected(invalid_type(describe(v), "a boolean"));
-    }
-    static Value to_value(bool b) { return Value(b); }
 };
 
 // 64-bit integers: an integer of the other sign class that does not fit is an invalid
