@@ -96,6 +96,8 @@ TEST_F(VerifyTct, ChecksRunInTheirFixedOrder) {
     // The signature is by the key of the issuer's short form, the claim names the long form.
     EXPECT_EQ(outcome(token(claims().set("iss", json_str(long_form_iss)).set("exp", "0"))),
               "TCT issuer does not match the verifying key");
+    EXPECT_EQ(outcome(token(claims().set("sub", json_str(issuer->aid().as_str())).set("exp", "0"))),
+              "TCT audience does not match");  // aud is the expected audience, but not sub
     EXPECT_EQ(outcome(token(claims().set("exp", "0").set("grants", "[]")), kNow, 0, std::nullopt,
                       &revoked),
               "TCT has expired or is not yet valid");
