@@ -6,25 +6,16 @@
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 #include <sstream>
 #include <string>
 
+#include "test_data.h"
 #include "vesk/core/hex.h"
 #include "vesk/core/json_reader.h"
 
 namespace vesk {
 namespace {
-
-const std::filesystem::path kJcs = std::filesystem::path(VESK_TESTDATA_DIR) / "jcs";
-
-std::string slurp(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 double from_hex_bits(std::string_view hex) {
     std::uint64_t bits = 0;
@@ -34,21 +25,23 @@ double from_hex_bits(std::string_view hex) {
 
 TEST(CanonicalJson, ReproducesTheReferenceOutputsByteForByte) {
     int files = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(kJcs / "input")) {
+    std::error_code error;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(test::data_path("jcs/input"), error)) {
         ++files;
-        auto value = json::parse(slurp(entry.path()));
-        ASSERT_TRUE(value.has_value()) << entry.path() << ": " << value.error().text();
+        const std::string name = entry.path().filename();
+        auto value = json::parse(test::read_data("jcs/input/" + name));
+        ASSERT_TRUE(value.has_value()) << name << ": " << value.error().text();
         auto canonical = canonical_json(*value);
-        ASSERT_TRUE(canonical.has_value()) << entry.path();
-        EXPECT_EQ(*canonical, slurp(kJcs / "output" / entry.path().filename())) << entry.path();
+        ASSERT_TRUE(canonical.has_value()) << name;
+        EXPECT_EQ(*canonical, test::read_data("jcs/output/" + name)) << name;
     }
-    EXPECT_EQ(files, 6);
+    EXPECT_EQ(files, 6) << test::data_path("jcs/input") << ": " << error.message();
 }
 
 // Each line: IEEE bits in hex, a comma, the expected text.
-void check_number_file(const std::filesystem::path& path, std::size_t expected_lines) {
-    std::ifstream in(path);
-    ASSERT_TRUE(in) << path;
+void check_number_file(const std::string& relative, std::size_t expected_lines) {
+    std::istringstream in(test::read_data(relative));
     std::string line;
     std::size_t lines = 0, failures = 0;
     while (std::getline(in, line)) {
@@ -58,7 +51,7 @@ void check_number_file(const std::filesystem::path& path, std::size_t expected_l
         double d = from_hex_bits(std::string_view(line).substr(0, comma));
         std::string expected = line.substr(comma + 1);
         if (es_number(d) != expected && ++failures <= 10) {
-            ADD_FAILURE() << path.filename() << ": " << line << " gave " << es_number(d);
+            ADD_FAILURE() << relative << ": " << line << " gave " << es_number(d);
         }
     }
     EXPECT_EQ(lines, expected_lines);
@@ -66,12 +59,12 @@ void check_number_file(const std::filesystem::path& path, std::size_t expected_l
 }
 
 TEST(CanonicalJson, FormatsNumbersLikeEcmaScript) {
-    check_number_file(kJcs / "es6testfile_first10k.txt", 10000);
-    check_number_file(kJcs / "es6_number_golden_vectors.csv", 54445);
+    check_number_file("jcs/es6testfile_first10k.txt", 10000);
+    check_number_file("jcs/es6_number_golden_vectors.csv", 54445);
 }
 
 TEST(CanonicalJson, MatchesTheRfcAppendixNumbers) {
-    std::ifstream in(kJcs / "rfc8785_appendix_b.csv");
+    std::istringstream in(test::read_data("jcs/rfc8785_appendix_b.csv"));
     std::string line;
     int rows = 0;
     while (std::getline(in, line)) {

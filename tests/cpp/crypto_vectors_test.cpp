@@ -12,6 +12,7 @@
 namespace vesk {
 namespace {
 
+using test::elements;
 using test::from_hex;
 using test::load_json;
 using test::member;
@@ -26,10 +27,10 @@ struct Tally {
 Tally run_wycheproof(const std::string& file, std::string_view key_member) {
     Tally tally;
     const json::Value doc = load_json(file);
-    for (const json::Value& group : *member(doc, "testGroups").as_array()) {
+    for (const json::Value& group : elements(member(doc, "testGroups"))) {
         auto key = VerifyingKey::from_public_bytes(
             from_hex(text_of(member(group, "publicKey"), key_member)));
-        for (const json::Value& test : *member(group, "tests").as_array()) {
+        for (const json::Value& test : elements(member(group, "tests"))) {
             const std::string result = text_of(test, "result");
             const Bytes msg = from_hex(text_of(test, "msg"));
             const Bytes sig = from_hex(text_of(test, "sig"));
@@ -75,7 +76,7 @@ TEST(CryptoVectors, Ed25519EdgeCasesFollowTheStrictRule) {
     const std::set<std::string> refused = {"low_order_A", "low_order_R", "non_canonical_A",
                                            "non_canonical_R", "low_order_residue"};
     int accepted = 0, rejected = 0;
-    for (const json::Value& v : *doc.as_array()) {
+    for (const json::Value& v : elements(doc)) {
         bool expect_refusal = false;
         if (const json::Array* flags = member(v, "flags").as_array()) {
             for (const json::Value& flag : *flags)
@@ -94,7 +95,7 @@ TEST(CryptoVectors, Ed25519EdgeCasesFollowTheStrictRule) {
 TEST(CryptoVectors, P256ThumbprintMatchesPublishedJwk) {
     const json::Value doc = load_json("wycheproof/ecdsa_secp256r1_sha256_p1363_test.json");
     int checked = 0;
-    for (const json::Value& group : *member(doc, "testGroups").as_array()) {
+    for (const json::Value& group : elements(member(doc, "testGroups"))) {
         const json::Value* published = group.as_object()->find("publicKeyJwk");
         if (!published) continue;  // some groups give no JWK
         const json::Value& jwk = *published;
@@ -112,7 +113,7 @@ TEST(CryptoVectors, P256ThumbprintMatchesPublishedJwk) {
 TEST(CryptoVectors, Rfc6979P256Sha256) {
     const json::Value doc = load_json("rfc6979/rfc6979.json");
     int cases = 0;
-    for (const json::Value& curve : *doc.as_array()) {
+    for (const json::Value& curve : elements(doc)) {
         if (text_of(curve, "curve") != "P256") continue;
         const Bytes secret = from_hex(text_of(curve, "private"));
         auto key =
@@ -121,7 +122,7 @@ TEST(CryptoVectors, Rfc6979P256Sha256) {
         std::string expected_point = "04" + text_of(curve, "Ux") + text_of(curve, "Uy");
         for (char& c : expected_point) c = static_cast<char>(std::tolower(c));
         EXPECT_EQ(lower_hex(*(*key)->verifying_key().p256_uncompressed()), expected_point);
-        for (const json::Value& c : *member(curve, "cases").as_array()) {
+        for (const json::Value& c : elements(member(curve, "cases"))) {
             std::string expected = text_of(c, "r") + text_of(c, "s");
             for (char& ch : expected) ch = static_cast<char>(std::tolower(ch));
             EXPECT_EQ(lower_hex((*key)->sign(test::as_bytes(text_of(c, "message")))), expected)

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <regex>
 #include <sstream>
 
@@ -39,8 +38,7 @@ TEST(Sha256, KnownAnswers) {
 
 // Every line of the reference file: seed, public key, message and signature agree.
 TEST(Ed25519Keys, ReferenceFileDerivesSignsAndVerifies) {
-    std::ifstream file(VESK_TESTDATA_DIR "/ed25519/sign.input");
-    ASSERT_TRUE(file);
+    std::istringstream file(test::read_data("ed25519/sign.input"));
     std::string line;
     int lines = 0;
     while (std::getline(file, line)) {
@@ -62,10 +60,7 @@ TEST(Ed25519Keys, ReferenceFileDerivesSignsAndVerifies) {
 
 // The candidate nonce of this vector is rejected (k >= n) before a usable one is found.
 TEST(P256Keys, NonceRejectionVector) {
-    std::ifstream file(VESK_TESTDATA_DIR "/rfc6979/cctv_rfc6979_p256_rejection.md");
-    std::stringstream text;
-    text << file.rdbuf();
-    const std::string doc = text.str();
+    const std::string doc = test::read_data("rfc6979/cctv_rfc6979_p256_rejection.md");
     auto field = [&](const std::string& name) {
         std::smatch match;
         EXPECT_TRUE(std::regex_search(doc, match, std::regex("\n" + name + " = ([0-9A-F]+)")));

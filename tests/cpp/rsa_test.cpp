@@ -12,6 +12,7 @@
 namespace vesk {
 namespace {
 
+using test::elements;
 using test::from_hex;
 using test::load_json;
 using test::member;
@@ -81,10 +82,10 @@ TEST_P(Rs256Wycheproof, AcceptsExactlyTheValidSignatures) {
     const json::Value doc = load_json("wycheproof/" + GetParam().name);
 
     std::size_t total = 0, valid = 0, acceptable = 0;
-    for (const json::Value& group : *member(doc, "testGroups").as_array()) {
+    for (const json::Value& group : elements(member(doc, "testGroups"))) {
         const json::Value& jwk = member(group, "keyJwk");
         Bytes n = b64_of(jwk, "n"), e = b64_of(jwk, "e");
-        for (const json::Value& test : *member(group, "tests").as_array()) {
+        for (const json::Value& test : elements(member(group, "tests"))) {
             ++total;
             std::string result = text_of(test, "result");
             Bytes message = from_hex(text_of(test, "msg")), sig = from_hex(text_of(test, "sig"));

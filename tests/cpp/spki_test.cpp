@@ -96,17 +96,24 @@ TEST(SpkiHash, ReadsOneCertificateAndRefusesAnythingElse) {
     indefinite.insert(indefinite.end(), {0, 0});
     struct Case {
         Bytes input;
-        std::string text;
+        std::string text;  // ours; empty where the parser's reason is passed on
     };
-    for (const Case& c : {Case{{}, "too small"}, Case{{0x02, 0x01, 0x00}, "wrong tag"},
-                          Case{{0x30, 0x84, 0xff, 0xff, 0xff, 0xff}, "header too long"},
-                          Case{Bytes(cert.begin(), cert.end() - 1), "too long"},
-                          Case{spki_of(key.get()), "wrong tag"},
-                          Case{indefinite, "certificate is not DER-encoded"}}) {
+    for (const Case& c :
+         {Case{{}, ""}, Case{{0x02, 0x01, 0x00}, ""},
+          Case{{0x30, 0x84, 0xff, 0xff, 0xff, 0xff}, ""},
+          Case{Bytes(cert.begin(), cert.end() - 1), ""}, Case{spki_of(key.get()), ""},
+          Case{indefinite, "certificate is not DER-encoded"}}) {
         auto hash = compute_spki_hash(c.input);
-        ASSERT_FALSE(hash) << c.text;
+        ASSERT_FALSE(hash) << c.input.size() << " bytes";
         EXPECT_EQ(hash.error().kind, PinningError::Kind::Certificate);
-        EXPECT_EQ(hash.error().text(), c.text);
+        const std::string text = hash.error().text();
+        if (!c.text.empty()) {
+            EXPECT_EQ(text, c.text);
+        } else {  // the parser's wording is its own to change: only its presence is checked
+            EXPECT_TRUE(!text.empty() && text != "unparseable certificate" &&
+                        text != "certificate is not DER-encoded")
+                << c.input.size() << " bytes: " << text;
+        }
     }
 }
 

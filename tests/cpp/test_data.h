@@ -29,12 +29,25 @@ inline std::span<const std::uint8_t> as_bytes(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
-// The JSON document at `relative` below the conformance-vector folder.
-inline json::Value load_json(const std::string& relative) {
-    std::ifstream file(std::string(VESK_TESTDATA_DIR) + "/" + relative, std::ios::binary);
+// The path of a file below the conformance-data folder.
+inline std::string data_path(const std::string& relative) {
+    return std::string(VESK_TESTDATA_DIR) + "/" + relative;
+}
+
+// The bytes of a data file; a failure naming the file, and "", when it cannot be read.
+inline std::string read_data(const std::string& relative) {
+    std::ifstream file(data_path(relative), std::ios::binary);
     std::stringstream text;
     text << file.rdbuf();
-    auto value = json::parse(text.str());
+    if (!file || !text) ADD_FAILURE() << data_path(relative) << ": cannot be read";
+    return text.str();
+}
+
+// The JSON document in a data file; a failure, and null, when it cannot be read or parsed.
+inline json::Value load_json(const std::string& relative) {
+    const std::string text = read_data(relative);
+    if (text.empty()) return json::Value();
+    auto value = json::parse(text);
     if (!value) ADD_FAILURE() << relative << ": " << value.error().text();
     return value ? std::move(*value) : json::Value();
 }
@@ -45,6 +58,13 @@ inline const json::Value& member(const json::Value& value, std::string_view name
     const json::Value* found = value.as_object() ? value.as_object()->find(name) : nullptr;
     if (!found) ADD_FAILURE() << "missing member " << name;
     return found ? *found : null;
+}
+
+// The elements of an array; a failure, and none, when the value is no array.
+inline const json::Array& elements(const json::Value& value) {
+    static const json::Array none;
+    if (!value.as_array()) ADD_FAILURE() << "not an array";
+    return value.as_array() ? *value.as_array() : none;
 }
 
 // The string member `name`, or "" when it is no string.

@@ -10,9 +10,7 @@ namespace vesk {
 namespace {
 
 json::Array read_vectors(const std::string& name) {
-    const json::Value parsed = test::load_json("url/" + name);
-    if (!parsed.as_array()) throw std::runtime_error("unreadable " + name);
-    return *parsed.as_array();
+    return test::elements(test::load_json("url/" + name));
 }
 
 // The string member `key` of a vector object, or null when absent or not a string.

@@ -218,8 +218,27 @@ struct Case {
     const char* outcome;
 };
 
+// An outcome matches exactly, except that "…" stands for a text the interpreter or the C++
+// library owns and may reword in a later release: there only some text must be present.
+// Interpreters before 3.11 have no exception notes, so the frame adds none there.
+constexpr std::string_view kLibraryText = "…";
+
 void expect_cases(const std::vector<Case>& cases, std::string (*eval)(const std::string&)) {
-    for (const Case& c : cases) EXPECT_EQ(eval(c.expression), c.outcome) << c.expression;
+    for (const Case& c : cases) {
+        std::string_view expected = c.outcome;
+        if (PY_VERSION_HEX < 0x030B0000) expected = expected.substr(0, expected.find(" | while"));
+        const std::string actual = eval(c.expression);
+        const std::size_t gap = expected.find(kLibraryText);
+        if (gap == expected.npos) {
+            EXPECT_EQ(actual, expected) << c.expression;
+            continue;
+        }
+        const std::string_view before = expected.substr(0, gap),
+                               after = expected.substr(gap + kLibraryText.size());
+        EXPECT_TRUE(actual.size() > before.size() + after.size() && actual.starts_with(before) &&
+                    actual.ends_with(after))
+            << c.expression << " gave " << actual << ", expected " << expected;
+    }
 }
 
 TEST_F(Frame, argument_lists_that_do_not_fit_raise_the_binding_texts) {
@@ -248,9 +267,8 @@ TEST_F(Frame, argument_lists_that_do_not_fit_raise_the_binding_texts) {
              "TypeError: Counter.__new__() missing 1 required positional argument: 'start'"},
             {"m.Counter(1).add()",
              "TypeError: Counter.add() missing 1 required positional argument: 'amount'"},
-            {"m.Counter(1).reset(1)", "TypeError: Counter.reset() takes no arguments (1 given)"},
-            {"m.fails_with_fault(1)",
-             "TypeError: frametest.fails_with_fault() takes no arguments (1 given)"},
+            {"m.Counter(1).reset(1)", "TypeError: …"},
+            {"m.fails_with_fault(1)", "TypeError: …"},
             {"m.pair(second='b', first='a')", "('b', 'a')"},
         },
         eval);
@@ -267,23 +285,17 @@ TEST_F(Frame, each_argument_kind_converts_or_fails_with_the_parameter_noted) {
             {"m.kinds(None, b'', 1, set())",
              "TypeError: 'None' is not an instance of 'str' | while processing 'text'"},
             {"m.kinds('\\ud800', b'', 1, set())",
-             "UnicodeEncodeError: 'utf-8' codec can't encode character '\\ud800' in position "
-             "0: surrogates not allowed | while processing 'text'"},
+             "UnicodeEncodeError: … | while processing 'text'"},
             {"m.kinds('a', bytearray(b'x'), 1, set())",
              "TypeError: 'bytearray' object is not an instance of 'bytes' | while processing "
              "'data'"},
-            {"m.kinds('a', b'', -1, set())",
-             "OverflowError: can't convert negative int to unsigned | while processing 'count'"},
-            {"m.kinds('a', b'', '1', set())",
-             "TypeError: 'str' object cannot be interpreted as an integer | while processing "
-             "'count'"},
+            {"m.kinds('a', b'', -1, set())", "OverflowError: … | while processing 'count'"},
+            {"m.kinds('a', b'', '1', set())", "TypeError: … | while processing 'count'"},
             {"m.kinds('a', b'', 1, ['j'])",
              "TypeError: 'list' object is not an instance of 'set' | while processing 'jtis'"},
             {"m.kinds('a', b'', 1, {1})",
              "TypeError: 'int' object is not an instance of 'str' | while processing 'jtis'"},
-            {"m.kinds('a', b'', 1, set(), 2**63)",
-             "OverflowError: Python int too large to convert to C long | while processing "
-             "'when'"},
+            {"m.kinds('a', b'', 1, set(), 2**63)", "OverflowError: … | while processing 'when'"},
             {"m.reverse(('a', 'b', 'a'))", "['a', 'b', 'a']"},
             {"m.reverse('ab')",
              "TypeError: Can't extract `str` to `Vec` | while processing 'items'"},
@@ -305,9 +317,7 @@ TEST_F(Frame, each_argument_kind_converts_or_fails_with_the_parameter_noted) {
              "TypeError: 'int' object is not an instance of 'Counter' | while processing "
              "'counter'"},
             {"(lambda d: m.first_entry([d]) is d)({'k': 'v'})", "True"},
-            {"m.first_entry([])",
-             "PanicException: vector::_M_range_check: __n (which is 0) >= "
-             "this->size() (which is 0)"},
+            {"m.first_entry([])", "PanicException: …"},
         },
         eval);
 }
@@ -328,7 +338,7 @@ TEST_F(Frame, defaults_distinguish_none_means_absent_from_fixed_values) {
 TEST_F(Frame, classes_have_signatures_fixed_names_and_no_open_doors) {
     expect_cases(
         {
-            {"m.Record()", "TypeError: cannot create 'builtins.Record' instances"},
+            {"m.Record()", "TypeError: …"},
             {"m.Counter.__module__, m.Counter.__qualname__", "('builtins', 'Counter')"},
             {"m.Counter.__text_signature__, m.Counter.__doc__",
              "('(start)', 'A counter for tests.')"},
@@ -339,10 +349,8 @@ TEST_F(Frame, classes_have_signatures_fixed_names_and_no_open_doors) {
             {"m.kinds.__text_signature__", "'(text, data, count, jtis, when=None)'"},
             {"m.kinds.__module__", "'frametest'"},
             {"m.Counter.value.__doc__", "'The current value.'"},
-            {"type('Sub', (m.Counter,), {})",
-             "TypeError: type 'builtins.Counter' is not an acceptable base type"},
-            {"setattr(m.Counter(1), 'extra', 1)",
-             "AttributeError: 'builtins.Counter' object has no attribute 'extra'"},
+            {"type('Sub', (m.Counter,), {})", "TypeError: …"},
+            {"setattr(m.Counter(1), 'extra', 1)", "AttributeError: …"},
             {"(lambda c: c.add(2) is c and c.value)(m.Counter(1))", "3"},
             {"m.Counter(4).doubled(), m.Counter.doubled.__text_signature__", "(8, '($self)')"},
         },
@@ -365,7 +373,7 @@ TEST_F(Frame, reentrant_calls_meet_borrow_conflicts_and_borrows_are_released) {
              "RuntimeError: Already mutably borrowed | while processing 'counter'"},
             {"c.hold_shared(lambda: c.add(1))", "RuntimeError: Already borrowed"},
             {"c.hold_shared(lambda: c.hold_shared(lambda: c.value))", "None"},
-            {"c.hold_exclusive(lambda: 1 / 0)", "ZeroDivisionError: division by zero"},
+            {"c.hold_exclusive(lambda: 1 / 0)", "ZeroDivisionError: …"},
             {"c.add(1).value", "2"},
         },
         eval);
@@ -393,7 +401,7 @@ TEST_F(Frame, faults_reach_python_as_panic_exception) {
     expect_cases(
         {
             {"m.fails_with_fault()", "PanicException: invariant broken"},
-            {"m.fails_with_bad_alloc()", "PanicException: std::bad_alloc"},
+            {"m.fails_with_bad_alloc()", "PanicException: …"},
             {"issubclass(PanicException, BaseException), issubclass(PanicException, Exception)",
              "(True, False)"},
             {"PanicException.__doc__.splitlines()[1]",

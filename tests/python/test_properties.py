@@ -493,7 +493,9 @@ def test_wrong_argument_types_raise_type_error_naming_the_parameter(name, call, 
         value = data.draw(st.sampled_from(wrong))
         error = outcome(lambda: call(**{**valid, parameter: value}), TypeError)
         assert isinstance(error, TypeError), f"{name}({parameter}={value!r}) returned {error!r}"
-        assert f"while processing '{parameter}'" in getattr(error, "__notes__", [""])[0]
+        # The parameter is named in a note where the interpreter has notes (3.11 and later).
+        notes = [f"while processing '{parameter}'"] if hasattr(error, "add_note") else []
+        assert getattr(error, "__notes__", []) == notes
 
     run()
     still_works()
