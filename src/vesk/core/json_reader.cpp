@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "vesk/core/hex.h"
+#include "vesk/core/keyed_hash.h"
 #include "vesk/core/utf8.h"
 
 namespace vesk::json {
@@ -337,7 +338,7 @@ Result<void> TextReader::parse_array_body(Array& out, bool reject_duplicates) {
 Result<void> TextReader::parse_object_body(Object& out, bool reject_duplicates) {
     bool first = true;
     std::string key;
-    std::unordered_map<std::string, std::size_t> index;
+    std::unordered_map<std::string, std::size_t, KeyedHash, std::equal_to<>> index;
     for (;;) {
         auto more = next_key(first, key);
         if (!more) return std::unexpected(more.error());
