@@ -49,8 +49,8 @@ inline const json::Value& member(const json::Value& value, std::string_view name
 
 // The string member `name`, or "" when it is no string.
 inline std::string text_of(const json::Value& value, std::string_view name) {
-    const std::string* text = member(value, name).as_string();
-    return text ? *text : "";
+    const json::String* text = member(value, name).as_string();
+    return text ? std::string(*text) : "";
 }
 
 }  // namespace vesk::test
