@@ -127,7 +127,7 @@ template <>
 struct Codec<std::string> {
     static Result<std::string> read(TextReader& r) { return r.read_string("a string"); }
     static Result<std::string> read(const Value& v) {
-        if (auto s = v.as_string()) return *s;
+        if (auto s = v.as_string()) return std::string(*s);
         return std::unexpected(invalid_type(describe(v), "a string"));
     }
     static Value to_value(const std::string& s) { return Value(s); }
@@ -260,7 +260,7 @@ struct Codec<Extensions> {
         const Object* object = v.as_object();
         if (!object) return std::unexpected(invalid_type(describe(v), expecting));
         Extensions out;
-        for (const auto& [key, value] : *object) out.insert_or_assign(key, value);
+        for (const auto& [key, value] : *object) out.insert_or_assign(std::string(key), value);
         return out;
     }
     static Value to_value(const Extensions& map) {
@@ -514,7 +514,7 @@ struct Codec<T> {
         return r.read_parsed_string(decl.expecting, decl.parse);
     }
     static Result<T> read(const Value& v) {
-        const std::string* s = v.as_string();
+        const String* s = v.as_string();
         if (!s) return std::unexpected(invalid_type(describe(v), decl.expecting));
         auto parsed = decl.parse(*s);
         if (!parsed) return std::unexpected(Error{std::move(parsed.error())});

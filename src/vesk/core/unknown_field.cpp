@@ -39,7 +39,7 @@ std::optional<std::string> first_unknown_field(const json::Value& value,
     const json::Object* object = value.as_object();
     if (!object) return std::nullopt;
     for (const auto& [name, member] : *object) {
-        if (std::find(names.begin(), names.end(), name) == names.end()) return name;
+        if (std::find(names.begin(), names.end(), name) == names.end()) return std::string(name);
     }
     return std::nullopt;
 }
