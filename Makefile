@@ -115,8 +115,9 @@ demo: module
 bench: build
 	cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DVESK_BENCH=ON \
 	  -DPython_EXECUTABLE=$(abspath $(PY)) >/dev/null
-	cmake --build build/bench --target vesk_bench
-	$(PY) bench/run.py --core build/bench/vesk_bench --out bench/RESULTS.md
+	cmake --build build/bench --target vesk_bench vesk_json_bench
+	$(PY) bench/run.py --core build/bench/vesk_bench --json build/bench/vesk_json_bench \
+	  --out bench/RESULTS.md
 
 clean:
 	rm -rf build

@@ -3,7 +3,7 @@
     python bench/run.py --core build/bench/vesk_bench --out bench/RESULTS.md
 
 The module under test is the one Python imports (`make bench` installs a release build first);
-`--core` is the C++ benchmark binary (CMake option VESK_BENCH).
+`--core` is the C++ benchmark binary (CMake option VESK_BENCH), `--json` the one for reading JSON.
 """
 
 import argparse
@@ -108,9 +108,33 @@ def table(results: list) -> str:
     return "\n".join(lines)
 
 
+JSON_SHAPES = {"numbers": "`[1,1,…]`", "arrays": "`[[],[],…]`", "objects": '`[{"k":0},…]`'}
+JSON_PEAK_MB = 16
+JSON_TIME_MB = (1, 4, 16)
+
+
+def json_section(binary: str) -> list:
+    """Peak memory of reading each shape as a generic value (one process each) and the time per
+    byte of text at growing sizes, which stays flat when reading is linear."""
+    times = json.loads(command_output(binary, "time", *map(str, JSON_TIME_MB)))
+    lines = ["## Reading JSON", "",
+             f"A {JSON_PEAK_MB} MB text of each shape read as a generic value by the core reader.", "",
+             "| Shape | Peak memory ÷ text | Target | Met | "
+             + " | ".join(f"ns/byte, {mb} MB" for mb in JSON_TIME_MB) + " |",
+             "|---|---|---|---|" + "---|" * len(JSON_TIME_MB)]
+    for shape, shown in JSON_SHAPES.items():
+        peak = json.loads(command_output(binary, "peak", shape, str(JSON_PEAK_MB)))
+        ratio = peak["peak"] / peak["text"]
+        per_byte = " | ".join(f"{times[f'{shape}/{mb}']:.2f}" for mb in JSON_TIME_MB)
+        lines.append(f"| {shown} | {ratio:.1f}× ({peak['peak'] / 2**20:.0f} MB) | ≤ 16× | "
+                     f"{'yes' if ratio <= 16 else 'NO'} | {per_byte} |")
+    return lines + [""]
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--core", help="the C++ benchmark binary")
+    parser.add_argument("--json", help="the C++ benchmark binary for reading JSON")
     parser.add_argument("--out", help="write the Markdown table here")
     args = parser.parse_args()
 
@@ -125,6 +149,7 @@ def main():
         "compare figures taken in the same run.", "",
         *(f"- {name}: {value}" for name, value in details), "",
         table(rows(core, py)), "",
+        *(json_section(args.json) if args.json else []),
     ])
     print(report)
     if args.out:

@@ -20,7 +20,7 @@ json::Value parsed(std::string_view text) {
 
 std::string member_names(const json::Value& value) {
     std::string out;
-    for (const auto& [name, _] : *value.as_object()) out += name + ",";
+    for (const auto& [name, _] : *value.as_object()) out.append(name).append(",");
     return out;
 }
 

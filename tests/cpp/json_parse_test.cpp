@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <limits>
 #include <span>
 #include <string>
@@ -157,6 +161,60 @@ TEST(JsonObjects, RepeatedNameKeepsFirstPlaceAndLaterValue) {
     ASSERT_EQ(b->as_object()->size(), 40u);
     EXPECT_EQ(*b->as_object()->find("k3"), Value("x"));
     EXPECT_EQ((*b->as_object())[39].second, Value(true));
+}
+
+// 16-byte names sharing one value of libstdc++'s std::hash<std::string> (murmur mixing under a
+// fixed seed): each has its own first word; the second is solved for by inverting the mixing
+// step, so that the state after both words is zero. Only ASCII solutions are kept.
+std::vector<std::string> names_sharing_one_std_hash(std::size_t count) {
+    constexpr std::uint64_t kMul = 0xc6a4a7935bd1e995, kSeed = 0xc70f6907;
+    auto shift_mix = [](std::uint64_t v) { return v ^ (v >> 47); };  // its own inverse
+    std::uint64_t inverse = kMul;
+    for (int i = 0; i < 5; ++i) inverse *= 2 - kMul * inverse;
+    std::vector<std::string> names;
+    for (std::uint64_t i = 0; names.size() < count; ++i) {
+        char name[16];
+        for (int k = 0; k < 8; ++k) name[k] = "0123456789abcdef"[(i >> (28 - 4 * k)) & 15];
+        std::uint64_t first;
+        std::memcpy(&first, name, 8);
+        const std::uint64_t state = ((kSeed ^ 16 * kMul) ^ shift_mix(first * kMul) * kMul) * kMul;
+        const std::uint64_t second = shift_mix(state * inverse) * inverse;
+        if (second & 0x8080808080808080) continue;
+        std::memcpy(name + 8, &second, 8);
+        names.emplace_back(name, 16);
+    }
+    return names;
+}
+
+TEST(JsonObjects, NamesSharingOneStdHashCostAboutWhatOrdinaryNamesCost) {
+    constexpr std::size_t kCount = 20000;
+    auto seconds_to_read = [&](const std::vector<std::string>& names) {
+        std::string text = "{";
+        char escape[7];
+        for (const std::string& name : names) {
+            text += '"';
+            for (unsigned char c : name) {
+                std::snprintf(escape, sizeof escape, "\\u%04x", c);
+                text += escape;
+            }
+            text += "\":0,";
+        }
+        text.back() = '}';
+        double best = 1e9;
+        for (int round = 0; round < 3; ++round) {
+            const auto start = std::chrono::steady_clock::now();
+            auto value = parse(text);
+            best = std::min(
+                best,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+            EXPECT_EQ(value->as_object()->size(), kCount);
+        }
+        return best;
+    };
+    const std::vector<std::string> colliding = names_sharing_one_std_hash(kCount);
+    std::vector<std::string> ordinary = colliding;
+    for (std::string& name : ordinary) name.replace(8, 8, "ordinary");
+    EXPECT_LT(seconds_to_read(colliding), 4 * seconds_to_read(ordinary));
 }
 
 TEST(JsonStrings, DecodeEscapesAndSurrogatePairs) {

@@ -69,8 +69,8 @@ inline const json::Array& elements(const json::Value& value) {
 
 // The string member `name`, or "" when it is no string.
 inline std::string text_of(const json::Value& value, std::string_view name) {
-    const std::string* text = member(value, name).as_string();
-    return text ? *text : "";
+    const json::String* text = member(value, name).as_string();
+    return text ? std::string(*text) : "";
 }
 
 }  // namespace vesk::test

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unicode/uversion.h>
 
+#include <optional>
+
 #include "test_data.h"
 #include "vesk/core/json_reader.h"
 
@@ -13,11 +15,12 @@ json::Array read_vectors(const std::string& name) {
     return test::elements(test::load_json("url/" + name));
 }
 
-// The string member `key` of a vector object, or null when absent or not a string.
-const std::string* text_of(const json::Value& test, std::string_view key) {
+// The string member `key` of a vector object, or nothing when absent or not a string.
+std::optional<std::string> text_of(const json::Value& test, std::string_view key) {
     const auto* object = test.as_object();
     const auto* member = object ? object->find(key) : nullptr;
-    return member ? member->as_string() : nullptr;
+    if (!member || !member->as_string()) return std::nullopt;
+    return std::string(*member->as_string());
 }
 
 bool has_member(const json::Value& test, std::string_view key) {
@@ -58,9 +61,9 @@ bool base_is_irrelevant(const std::string& input, const std::string& base) {
 TEST(Url, WebPlatformVectorsWithoutBase) {
     int run = 0, failed = 0;
     for (const auto& test : read_vectors("urltestdata.json")) {
-        const auto* input = text_of(test, "input");
+        const auto input = text_of(test, "input");
         if (!input) continue;  // section comment
-        const auto* base = text_of(test, "base");
+        const auto base = text_of(test, "base");
         if (base && !base_is_irrelevant(*input, *base)) continue;
         ++run;
         auto url = parse_url(*input);
@@ -97,11 +100,11 @@ bool table_predates_vector(const std::string& input) {
 TEST(Url, DomainToAsciiVectors) {
     int run = 0, failed = 0, known = 0;
     for (const auto& test : read_vectors("toascii.json")) {
-        const auto* input = text_of(test, "input");
+        const auto input = text_of(test, "input");
         if (!input) continue;
         ++run;
         auto url = parse_url("https://" + *input + "/x");
-        const auto* output = text_of(test, "output");  // null: must fail
+        const auto output = text_of(test, "output");  // null: must fail
         std::string expected = output ? "host " + *output : "failure";
         std::string actual =
             url ? "host " + url->host->text : "failure (" + url.error().text() + ")";

@@ -50,7 +50,7 @@ std::expected<void, CanonicalJsonError> write_object(std::string& out, const jso
         if (k > 0) {
             if (order[k].first == order[k - 1].first) {
                 return std::unexpected(
-                    CanonicalJsonError{CanonicalJsonError::Kind::DuplicateKey, name});
+                    CanonicalJsonError{CanonicalJsonError::Kind::DuplicateKey, std::string(name)});
             }
             out.push_back(',');
         }

@@ -1,12 +1,14 @@
 #include "vesk/core/json_reader.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <limits>
-#include <unordered_map>
+#include <vector>
 
 #include "vesk/core/hex.h"
+#include "vesk/core/keyed_hash.h"
 #include "vesk/core/utf8.h"
 
 namespace vesk::json {
@@ -18,6 +20,31 @@ bool is_digit(char c) {
 
 // Objects with many members find repeated names through a hash index.
 constexpr std::size_t kIndexFrom = 16;
+
+// Where each member name of an object sits: open addressing over member positions under the
+// keyed hash, at most half full.
+class NameIndex {
+  public:
+    // The slot for `name`: the position + 1 of the member holding it, or 0 where a member of
+    // that name is to be recorded. Valid until the next call.
+    std::size_t& slot(const Object& members, std::string_view name) {
+        if (2 * (members.size() + 1) > slots_.size()) rebuild(members);
+        const std::size_t mask = slots_.size() - 1;
+        const std::size_t start = KeyedHash{}(name)&mask;
+        for (std::size_t i = start;; i = (i + 1) & mask) {
+            std::size_t& at = slots_[i];
+            if (at == 0 || members[at - 1].first == name) return at;
+        }
+    }
+
+  private:
+    void rebuild(const Object& members) {
+        slots_.assign(std::bit_ceil(2 * (members.size() + 1)), 0);
+        for (std::size_t i = 0; i < members.size(); ++i) slot(members, members[i].first) = i + 1;
+    }
+
+    std::vector<std::size_t> slots_;
+};
 
 }  // namespace
 
@@ -331,40 +358,40 @@ Result<void> TextReader::parse_array_body(Array& out, bool reject_duplicates) {
     for (;;) {
         auto more = next_element(first);
         if (!more) return std::unexpected(more.error());
-        if (!*more) return {};
-        out.emplace_back();
-        if (auto r = parse_any(out.back(), reject_duplicates); !r) return r;
+        if (!*more) {
+            out.shrink_to_fit();
+            return {};
+        }
+        if (auto r = parse_any(out.push_back(Value()), reject_duplicates); !r) return r;
     }
 }
 
 Result<void> TextReader::parse_object_body(Object& out, bool reject_duplicates) {
     bool first = true;
     std::string key;
-    std::unordered_map<std::string, std::size_t> index;
+    NameIndex index;
     for (;;) {
         auto more = next_key(first, key);
         if (!more) return std::unexpected(more.error());
-        if (!*more) return {};
+        if (!*more) {
+            out.shrink_to_fit();
+            return {};
+        }
         Value* existing = nullptr;
+        std::size_t* slot = nullptr;
         if (out.size() < kIndexFrom) {
             existing = out.find(key);
         } else {
-            if (index.empty()) {
-                for (std::size_t i = 0; i < out.size(); ++i) index.emplace(out[i].first, i);
-            }
-            auto it = index.find(key);
-            if (it != index.end()) existing = &out[it->second].second;
+            slot = &index.slot(out, key);
+            if (*slot) existing = &out[*slot - 1].second;
         }
         if (existing && reject_duplicates) return std::unexpected(duplicate_field(key));
         if (auto r = colon(); !r) return r;
-        Value value;
-        if (auto r = parse_any(value, reject_duplicates); !r) return r;
-        if (existing) {
-            *existing = std::move(value);
-        } else {
-            if (!index.empty()) index.emplace(key, out.size());
-            out.append_new(key, std::move(value));
+        if (!existing) {
+            existing = &out.append_new(key, Value());
+            if (slot) *slot = out.size();
         }
+        if (auto r = parse_any(*existing, reject_duplicates); !r) return r;
     }
 }
 
@@ -386,9 +413,9 @@ Result<void> TextReader::parse_any(Value& out, bool reject_duplicates) {
         }
         case '"': {
             ++pos_;
-            std::string s;
-            if (auto r = parse_string(s); !r) return r;
-            out = std::move(s);
+            scratch_.clear();
+            if (auto r = parse_string(scratch_); !r) return r;
+            out = Value(std::string_view(scratch_));
             return {};
         }
         case '[': {

@@ -126,7 +126,7 @@ template <>
 struct Codec<std::string> {
     static Result<std::string> read(TextReader& r) { return r.read_string("a string"); }
     static Result<std::string> read(const Value& v) {
-        if (auto s = v.as_string()) return *s;
+        if (auto s = v.as_string()) return std::string(*s);
         return std::unexpected(invalid_type(describe(v), "a string"));
     }
     static Value to_value(const std::string& s) { return Value(s); }
@@ -249,7 +249,7 @@ struct Codec<Extensions> {
         const Object* object = v.as_object();
         if (!object) return std::unexpected(invalid_type(describe(v), expecting));
         Extensions out;
-        for (const auto& [key, value] : *object) out.insert_or_assign(key, value);
+        for (const auto& [key, value] : *object) out.insert_or_assign(std::string(key), value);
         return out;
     }
     static Value to_value(const Extensions& map) {
@@ -510,7 +510,7 @@ struct Codec<T> {
         return r.read_parsed_string(decl.expecting, decl.parse);
     }
     static Result<T> read(const Value& v) {
-        const std::string* s = v.as_string();
+        const String* s = v.as_string();
         if (!s) return std::unexpected(invalid_type(describe(v), decl.expecting));
         auto parsed = decl.parse(*s);
         if (!parsed) return std::unexpected(Error{std::move(parsed.error())});
@@ -555,7 +555,7 @@ std::optional<std::string> first_undeclared_member(const Value& value) {
     const Object* object = value.as_object();
     if (!object) return std::nullopt;
     for (const auto& [name, member] : *object) {
-        if (Codec<T>::index_of(name) == Codec<T>::N) return name;
+        if (Codec<T>::index_of(name) == Codec<T>::N) return std::string(name.view());
     }
     return std::nullopt;
 }

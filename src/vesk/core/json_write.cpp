@@ -138,36 +138,52 @@ void append_quoted(std::string& out, std::string_view text) {
 }
 
 void write_compact(std::string& out, const Value& value) {
-    struct Visitor {
-        std::string& out;
-        void operator()(std::nullptr_t) { out += "null"; }
-        void operator()(bool b) { out += b ? "true" : "false"; }
-        void operator()(std::uint64_t n) { write_number(out, n); }
-        void operator()(std::int64_t n) { write_number(out, n); }
-        void operator()(double d) { out += std::isfinite(d) ? format_double(d) : "null"; }
-        void operator()(const std::string& s) { append_quoted(out, s); }
-        void operator()(const Array& a) {
+    switch (value.kind()) {
+        case Kind::Null:
+            out += "null";
+            return;
+        case Kind::Bool:
+            out += *value.as_bool() ? "true" : "false";
+            return;
+        case Kind::Unsigned:
+            write_number(out, *value.as_unsigned());
+            return;
+        case Kind::Negative:
+            write_number(out, *value.as_negative());
+            return;
+        case Kind::Double: {
+            const double d = *value.as_double();
+            out += std::isfinite(d) ? format_double(d) : "null";
+            return;
+        }
+        case Kind::String:
+            append_quoted(out, *value.as_string());
+            return;
+        case Kind::Array: {
             out.push_back('[');
-            for (std::size_t i = 0; i < a.size(); ++i) {
-                if (i) out.push_back(',');
-                write_compact(out, a[i]);
+            const char* separator = "";
+            for (const Value& element : *value.as_array()) {
+                out += separator;
+                separator = ",";
+                write_compact(out, element);
             }
             out.push_back(']');
+            return;
         }
-        void operator()(const Object& o) {
+        case Kind::Object: {
             out.push_back('{');
-            bool first = true;
-            for (const auto& [name, member] : o) {
-                if (!first) out.push_back(',');
-                first = false;
+            const char* separator = "";
+            for (const auto& [name, member] : *value.as_object()) {
+                out += separator;
+                separator = ",";
                 append_quoted(out, name);
                 out.push_back(':');
                 write_compact(out, member);
             }
             out.push_back('}');
+            return;
         }
-    };
-    std::visit(Visitor{out}, value.storage());
+    }
 }
 
 std::string write_compact(const Value& value) {

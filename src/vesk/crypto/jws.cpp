@@ -33,7 +33,7 @@ std::optional<std::string> JwsHeader::parse(std::string_view token) {
     if (!value || !value->as_object()) return std::nullopt;
     const json::Value* typ = value->as_object()->find("typ");
     if (!typ || !typ->as_string()) return std::nullopt;
-    return *typ->as_string();
+    return std::string(*typ->as_string());
 }
 
 namespace jws {

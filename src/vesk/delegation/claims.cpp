@@ -17,7 +17,7 @@ std::expected<std::string, DelegationError> delegation_chain_hash(
     std::span<const std::string> tokens) {
     json::Array digests;
     digests.reserve(tokens.size());
-    for (const std::string& token : tokens) digests.emplace_back(b64u_encode(sha256(token)));
+    for (const std::string& token : tokens) digests.push_back(b64u_encode(sha256(token)));
     auto joined = canonical_json(json::Value(std::move(digests)));
     if (!joined) {
         return std::unexpected(

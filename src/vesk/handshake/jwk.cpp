@@ -8,7 +8,7 @@ namespace {
 // The member's text when it is present and a JSON string.
 std::optional<std::string_view> string_member(const json::Object& object, std::string_view name) {
     const json::Value* value = object.find(name);
-    const std::string* text = value != nullptr ? value->as_string() : nullptr;
+    const json::String* text = value != nullptr ? value->as_string() : nullptr;
     if (text == nullptr) return std::nullopt;
     return *text;
 }

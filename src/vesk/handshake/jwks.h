@@ -2,7 +2,6 @@
 // resolver of sessions without key sets, and the shared in-memory store the caller fills.
 #pragma once
 
-#include <cstddef>
 #include <expected>
 #include <memory>
 #include <mutex>
@@ -11,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "vesk/core/keyed_hash.h"
 #include "vesk/core/url.h"
 #include "vesk/handshake/error.h"
 #include "vesk/handshake/jwk.h"
@@ -51,16 +51,9 @@ class JwksStore final : public JwksResolver {
 
   private:
     class Lock;
-    struct TransparentHash {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view s) const {
-            return std::hash<std::string_view>{}(s);
-        }
-    };
-
     mutable std::mutex mutex_;
     mutable bool poisoned_ = false;
-    std::unordered_map<std::string, std::vector<Jwk>, TransparentHash, std::equal_to<>> keys_;
+    std::unordered_map<std::string, std::vector<Jwk>, KeyedHash, std::equal_to<>> keys_;
 };
 
 }  // namespace vesk::handshake

@@ -14,7 +14,7 @@ vesk::json::Result<vesk::handshake::Aud> vesk::json::Codec<vesk::handshake::Aud>
     TextReader& r) {
     auto value = r.read_value();
     if (!value) return std::unexpected(value.error());
-    if (const std::string* single = value->as_string()) return handshake::Aud{*single};
+    if (auto single = from_value<std::string>(*value)) return handshake::Aud{std::move(*single)};
     if (auto list = from_value<std::vector<std::string>>(*value)) {
         return handshake::Aud{std::move(*list)};
     }

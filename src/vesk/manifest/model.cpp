@@ -10,9 +10,12 @@ std::string_view name(IdentityType type) {
 
 std::expected<std::string, ManifestError> canonical_bytes(const Manifest& manifest) {
     json::Value full = json::to_value(manifest);
+    json::Object& members = *full.as_object();
     json::Object signed_members;
-    for (auto& [member, value] : *full.as_object()) {
-        if (member != "signature") signed_members.append_new(member, value);
+    signed_members.reserve(members.size());
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        auto& [member, value] = members[i];
+        if (member != "signature") signed_members.append_new(member, std::move(value));
     }
     auto bytes = canonical_json(json::Value(std::move(signed_members)));
     if (!bytes) {

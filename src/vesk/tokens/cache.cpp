@@ -1,15 +1,15 @@
 #include "vesk/tokens/cache.h"
 
 #include <algorithm>
-#include <cstring>
+
+#include "vesk/core/keyed_hash.h"
 
 namespace vesk {
 
-std::size_t TctCache::KeyHash::operator()(const CacheKey& key) const noexcept {
-    // The key is already a uniform digest: its first bytes are a good hash.
-    std::size_t hash;
-    std::memcpy(&hash, key.data(), sizeof hash);
-    return hash;
+// Anyone able to mint tokens can grind digests that share their first bytes, so the digest is
+// hashed again under the process's secret.
+std::size_t TctCache::KeyHash::operator()(const CacheKey& key) const {
+    return KeyedHash{}(std::string_view(reinterpret_cast<const char*>(key.data()), key.size()));
 }
 
 TctCache::TctCache(std::uint64_t max_entries) : max_entries_(max_entries) {}

@@ -35,7 +35,7 @@ class TctCache {
 
   private:
     struct KeyHash {
-        std::size_t operator()(const CacheKey& key) const noexcept;
+        std::size_t operator()(const CacheKey& key) const;
     };
 
     std::uint64_t max_entries_;
