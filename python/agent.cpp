@@ -47,11 +47,7 @@ frame::Result<std::string> compute_aid_jkt(std::string text) {
     if (!key) {
         return std::unexpected(Error::value("AID has invalid key bytes: " + key.error().text()));
     }
-    auto jkt = jwk_thumbprint(*key);
-    if (!jkt) {
-        return std::unexpected(Error::value("jkt computation failed: " + jkt.error().text()));
-    }
-    return std::move(*jkt);
+    return jwk_thumbprint(*key);
 }
 
 const frame::Export agent_export = frame::export_class<Agent>();

@@ -14,58 +14,77 @@ namespace {
 using frame::Error;
 using handshake::StepError;
 
-Error to_python_error(StepError error) {
-    return error.kind == StepError::Kind::Malformed ? Error::value(std::move(error.message))
-                                                    : Error::runtime(std::move(error.message));
+// The names a step's failures are told by: the message it reads and the step it must follow.
+struct StepNames {
+    std::string_view payload;      // e.g. "hello", as in "invalid hello payload: "
+    std::string_view predecessor;  // e.g. "build_hello", as in "call build_hello() first"
+};
+
+// Input that does not read is a ValueError, and so is an OIDC agent without a minter; every other
+// failure is a RuntimeError.
+Error step_error(const StepError& error, const StepNames& names) {
+    using Kind = StepError::Kind;
+    switch (error.kind) {
+        case Kind::PeerManifest:
+            return Error::value("invalid peer manifest JSON: " + error.json.text());
+        case Kind::Envelope:
+            return Error::value("invalid envelope JSON: " + error.json.text());
+        case Kind::Payload:
+            return Error::value("invalid " + std::string(names.payload) +
+                                " payload: " + error.json.text());
+        case Kind::NotStarted:
+            return Error::runtime("call " + std::string(names.predecessor) + "() first");
+        case Kind::OwnIdentity:
+            if (error.identity->kind == handshake::PrepareError::Kind::MissingCallable) {
+                return Error::value(error.identity->text());
+            }
+            return Error::runtime(error.identity->text());
+        case Kind::Refused:
+            return Error::runtime(error.handshake->text());
+        case Kind::Reply:
+            break;
+    }
+    return Error::runtime(error.detail);
 }
 
 template <class T>
-frame::Result<T> finish(std::expected<T, StepError> result) {
-    if (!result) return std::unexpected(to_python_error(std::move(result.error())));
+frame::Result<T> finish(std::expected<T, StepError> result, const StepNames& names) {
+    if (!result) return std::unexpected(step_error(result.error(), names));
     return std::move(*result);
-}
-
-// The own identity, prepared with the caller's `oidc_mint_jwt` when the step asks for it.
-handshake::PrepareOwnIdentity preparer(const handshake::SessionConfig& config,
-                                       std::optional<frame::Callable> oidc_mint_jwt) {
-    return [&config, callable = std::move(oidc_mint_jwt)]() mutable
-           -> std::expected<handshake::OwnIdentityPreparation, StepError> {
-        auto preparation = prepare_own_identity(config, std::move(callable));
-        if (preparation) return std::move(*preparation);
-        const Error& error = preparation.error();
-        return std::unexpected(error.kind() == Error::Kind::Value
-                                   ? StepError::malformed(error.message())
-                                   : StepError::failed(error.message()));
-    };
 }
 
 frame::Result<std::string> build_hello(PyInitiatorSession& self, std::string peer_manifest_json,
                                        std::vector<std::string> requested_grants,
                                        std::optional<frame::Callable> oidc_mint_jwt) {
-    return finish(handshake::build_hello(self.session, peer_manifest_json,
-                                         std::move(requested_grants),
-                                         preparer(self.session.config, std::move(oidc_mint_jwt))));
+    return finish(
+        handshake::build_hello(self.session, peer_manifest_json, std::move(requested_grants),
+                               mint_jwt(std::move(oidc_mint_jwt))),
+        {});
 }
 
 frame::Result<std::string> process_hello_ack(PyInitiatorSession& self, std::string hello_ack_json,
                                              std::string /*session_id*/) {
-    return finish(handshake::process_hello_ack(self.session, hello_ack_json));
+    return finish(handshake::process_hello_ack(self.session, hello_ack_json),
+                  {"hello_ack", "build_hello"});
 }
 
 frame::Result<std::string> complete(PyInitiatorSession& self, std::string commit_ack_json) {
-    return finish(handshake::complete(self.session, commit_ack_json));
+    return finish(handshake::complete(self.session, commit_ack_json),
+                  {"commit_ack", "process_hello_ack"});
 }
 
 frame::Result<std::pair<std::string, std::string>> process_hello(
     PyResponderSession& self, std::string hello_json,
     std::optional<frame::Callable> oidc_mint_jwt) {
-    return finish(handshake::process_hello(
-        self.session, hello_json, preparer(self.session.config, std::move(oidc_mint_jwt))));
+    return finish(
+        handshake::process_hello(self.session, hello_json, mint_jwt(std::move(oidc_mint_jwt))),
+        {"hello", {}});
 }
 
 frame::Result<std::pair<std::string, std::string>> process_commit(PyResponderSession& self,
                                                                   std::string commit_json) {
-    return finish(handshake::process_commit(self.session, commit_json));
+    return finish(handshake::process_commit(self.session, commit_json),
+                  {"commit", "process_hello"});
 }
 
 const frame::AddMembers<PyInitiatorSession> initiator_steps{{

@@ -38,9 +38,11 @@ Result<std::string> build_manifest(Agent& agent, std::string display_name,
                                       std::move(accepted_trust_anchors)};
     auto built = manifest::build_agent_manifest(*agent.key, request);
     if (!built) {
+        // A malformed argument is a ValueError; a key that cannot serve, or a failed build, is not.
+        using Kind = manifest::ManifestRequestError::Kind;
         const manifest::ManifestRequestError& e = built.error();
-        return std::unexpected(e.is_malformed_input() ? Error::value(e.text())
-                                                      : Error::runtime(e.text()));
+        const bool malformed = e.kind != Kind::PinnedKeyNeedsEd25519 && e.kind != Kind::BuildFailed;
+        return std::unexpected(malformed ? Error::value(e.text()) : Error::runtime(e.text()));
     }
     auto cached = std::make_shared<const manifest::Manifest>(std::move(*built));
     std::string envelope = json::to_json(manifest::ManifestEnvelope{*cached});

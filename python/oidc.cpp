@@ -164,18 +164,9 @@ const frame::Export provider_export = frame::export_class<PyJwksProvider>();
 
 }  // namespace
 
-frame::Result<handshake::OwnIdentityPreparation> prepare_own_identity(
-    const handshake::SessionConfig& config, std::optional<frame::Callable> oidc_mint_jwt) {
-    std::optional<handshake::MintJwtFn> mint;
-    if (oidc_mint_jwt) mint = mint_jwt_adapter(std::move(*oidc_mint_jwt));
-    auto prepared = handshake::prepare_oidc_identity(config.identity, std::move(mint));
-    if (!prepared) {
-        const handshake::PrepareError& e = prepared.error();
-        return std::unexpected(e.kind == handshake::PrepareError::Kind::MissingCallable
-                                   ? Error::value(e.text())
-                                   : Error::runtime(e.text()));
-    }
-    return std::move(*prepared);
+std::optional<handshake::MintJwtFn> mint_jwt(std::optional<frame::Callable> oidc_mint_jwt) {
+    if (!oidc_mint_jwt) return std::nullopt;
+    return mint_jwt_adapter(std::move(*oidc_mint_jwt));
 }
 
 const frame::ClassSpec& PyJwksProvider::python_class() {

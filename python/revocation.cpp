@@ -8,6 +8,7 @@
 #include "agent.h"
 #include "frame/members.h"
 #include "vesk/core/clock.h"
+#include "vesk/core/protocol.h"
 #include "vesk/core/saturating.h"
 #include "vesk/revocation/revocation_list.h"
 
@@ -78,7 +79,7 @@ frame::Result<RevocationEntry> read_entry(PyObject* item, std::size_t index, std
 frame::Result<std::string> sign_revocation_list(const Agent& self, frame::List entries,
                                                 std::optional<std::int64_t> expires_in_secs) {
     const std::int64_t now = unix_now();
-    RevocationList list{std::string(revocation::kSnapshotVersion),
+    RevocationList list{std::string(kProtocolVersion),
                         self.key->aid(),
                         now,
                         sat_add(now, expires_in_secs.value_or(revocation::kDefaultSnapshotTtlSecs)),

@@ -1,6 +1,5 @@
 // The Python handshake sessions and what their step methods share: the classes (steps join
-// them with frame::AddMembers) and the own identity preparation with the `oidc_mint_jwt`
-// callback.
+// them with frame::AddMembers) and the `oidc_mint_jwt` callback.
 #pragma once
 
 #include <optional>
@@ -21,11 +20,9 @@ struct PyResponderSession {
     static const frame::ClassSpec& python_class();
 };
 
-// Prepares the session's own identity for a step: ValueError when an OIDC agent has no
-// callable, RuntimeError when its identity hint has no usable issuer. The callable is called
-// with the nonce text while the step runs; an exception it raises or a result that is not a
-// str becomes the minter's error text.
-frame::Result<handshake::OwnIdentityPreparation> prepare_own_identity(
-    const handshake::SessionConfig& config, std::optional<frame::Callable> oidc_mint_jwt);
+// The caller's `oidc_mint_jwt` as the minter of a step's own identity token: it is called with the
+// nonce text while the step runs, and an exception it raises or a result that is not a str
+// becomes the minter's error text.
+std::optional<handshake::MintJwtFn> mint_jwt(std::optional<frame::Callable> oidc_mint_jwt);
 
 }  // namespace vesk::python

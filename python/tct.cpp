@@ -80,10 +80,24 @@ const frame::ClassSpec& PyTctStore::python_class() {
     return spec;
 }
 
-frame::Error check_error(TctCheckFailure failure) {
-    return failure.kind == TctCheckFailure::Kind::Malformed
-               ? frame::Error::value(std::move(failure.message))
-               : frame::Error::runtime(std::move(failure.message));
+// A refused token is a ValueError when it could not be read, a RuntimeError when a check failed.
+frame::Error check_error(const TctCheckError& error,
+                         const std::optional<std::string>& expected_audience) {
+    using Kind = TctCheckError::Kind;
+    switch (error.kind) {
+        case Kind::Compact:
+            return frame::Error::value("malformed TCT compact JWS: " + error.detail);
+        case Kind::Claims:
+            return frame::Error::value("invalid TCT claims: " + error.detail);
+        case Kind::Audience:
+            return frame::Error::value("bad expected_audience AID '" +
+                                       expected_audience.value_or("") + "': " + error.detail);
+        case Kind::Verification:
+            return frame::Error::runtime("TCT verification failed: " + error.detail);
+        case Kind::GrantMissing:
+            break;
+    }
+    return frame::Error::runtime(error.detail);
 }
 
 std::optional<RevokedJtiSet> revocation(std::optional<std::set<std::string>>& revoked_jtis) {
@@ -99,7 +113,7 @@ frame::Result<PyTctIdentity> verify_tct(const Agent& self, std::string tct_token
     auto verified =
         verify_tct_for_agent(self.key->aid(), tct_token, required_grant, expected_audience,
                              revoked ? &*revoked : nullptr, unix_now());
-    if (!verified) return std::unexpected(check_error(std::move(verified.error())));
+    if (!verified) return std::unexpected(check_error(verified.error(), expected_audience));
     return PyTctIdentity{std::make_shared<const TctIdentity>(std::move(verified->identity))};
 }
 
@@ -110,15 +124,12 @@ frame::Result<PyTctIdentity> verify_tct_cached_method(
     const auto revoked = revocation(revoked_jtis);
     auto verified = verify_tct_cached(*store.cache, self.key->aid(), tct_token, required_grant,
                                       expected_audience, revoked ? &*revoked : nullptr, unix_now());
-    if (!verified) return std::unexpected(check_error(std::move(verified.error())));
+    if (!verified) return std::unexpected(check_error(verified.error(), expected_audience));
     return PyTctIdentity{std::move(*verified)};
 }
 
-frame::Result<std::string> build_renewal_request_method(const Agent& self,
-                                                        std::string current_tct_envelope_json) {
-    auto request = build_renewal_request(*self.key, current_tct_envelope_json);
-    if (!request) return std::unexpected(frame::Error::runtime(std::move(request.error())));
-    return std::move(*request);
+std::string build_renewal_request_method(const Agent& self, std::string current_tct_envelope_json) {
+    return build_renewal_request(*self.key, current_tct_envelope_json);
 }
 
 frame::Result<std::string> process_renewal_request_method(const Agent& self,

@@ -3,9 +3,9 @@
 #include <string>
 
 #include "handshake_support.h"
-#include "vesk/core/envelope.h"
 #include "vesk/core/json_reader.h"
 #include "vesk/core/json_write.h"
+#include "vesk/handshake/envelope.h"
 #include "vesk/handshake/error.h"
 #include "vesk/handshake/messages.h"
 

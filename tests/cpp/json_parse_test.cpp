@@ -24,7 +24,7 @@ struct SyntaxCase {
 
 class SyntaxErrors : public ::testing::TestWithParam<SyntaxCase> {};
 
-TEST_P(SyntaxErrors, ReportTheLibraryTextAndPosition) {
+TEST_P(SyntaxErrors, NameTheFaultAndItsLineAndColumn) {
     auto result = parse(GetParam().input);
     ASSERT_FALSE(result.has_value()) << GetParam().input;
     EXPECT_EQ(result.error().text(), GetParam().text) << GetParam().input;
@@ -223,7 +223,7 @@ TEST(JsonStrings, DecodeEscapesAndSurrogatePairs) {
     EXPECT_EQ(*v->as_string(), "a\"\\/\b\f\n\r\tA\xC3\xA9\xF0\x9F\x98\x80");
 }
 
-TEST(JsonWriter, EscapesLikeTheLibraryAndKeepsOrder) {
+TEST(JsonWriter, EscapesQuotesBackslashesAndControlsAndKeepsMemberOrder) {
     auto v = parse(
         "{\"z\":\"\\u0000\\u000b\\u001f\\u007f/\xC3\xA9\\\"\\\\\\b\\f\\n\\r\\t\",\"a\":[null,"
         "true,false,-5,18446744073709551615,1.5]}");

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "tct_support.h"
+#include "vesk/crypto/token_claims.h"
 
 namespace vesk {
 namespace {
@@ -31,7 +32,7 @@ TEST(Jws, SignsWithTheFixedHeaderAndVerifies) {
         auto payload = jws::verify_compact(key->aid(), jws::kTypGrant, token);
         ASSERT_TRUE(payload) << payload.error().text();
         EXPECT_EQ(std::string(payload->begin(), payload->end()), kClaims);
-        EXPECT_EQ(*jws::decode_segment(token), *payload);
+        EXPECT_EQ(jws::decode_payload(token)->payload, *payload);
         EXPECT_EQ(JwsHeader::parse(token), "vesk-grant+jwt");
         EXPECT_EQ(token, jws::sign_claims_bytes(*key, jws::kTypGrant, kClaims));
     }
@@ -114,7 +115,7 @@ TEST(Jws, SegmentsAndEncodingAreStrict) {
     const std::string three = "compact JWS malformed: expected exactly three non-empty segments";
     for (std::string token : {"a.b", "a.b.c.d", "a..c", "a.b.c.", ".b.c", "abc", ""}) {
         EXPECT_EQ(jws::split_compact(token).error().text(), three) << token;
-        EXPECT_EQ(jws::decode_segment(token).error().text(), three) << token;
+        EXPECT_EQ(jws::decode_payload(token).error().text(), three) << token;
         EXPECT_EQ(verify_text(key, token), three) << token;
     }
     const std::string token = jws::sign_claims_bytes(*key, jws::kTypTct, kClaims);
@@ -129,8 +130,34 @@ TEST(Jws, SegmentsAndEncodingAreStrict) {
               "compact JWS malformed: payload segment: " + padding);
     EXPECT_EQ(verify_text(key, join(s.header, s.payload, "*" + std::string(s.signature))),
               "compact JWS malformed: signature segment: invalid base64url character");
-    EXPECT_EQ(jws::decode_segment(join(s.header, "a+b", s.signature)).error().text(),
+    EXPECT_EQ(jws::decode_payload(join(s.header, "a+b", s.signature)).error().text(),
               "compact JWS malformed: payload segment: invalid base64url character");
+}
+
+// Claims that do not read are looked into first: a malformed leading JSON value, then a member the
+// record does not declare, in member order and at the top level of one whole object only.
+TEST(Jws, ClaimsThatDoNotReadAreLookedIntoFirst) {
+    const auto read = [](std::string_view payload) -> std::string {
+        auto claims = jws::read_claims<JwsHeader>({{}, Bytes(payload.begin(), payload.end())});
+        if (claims) return "ok";
+        if (auto name = claims.error().unknown_member()) return "unknown " + *name;
+        return claims.error().text();
+    };
+    const std::pair<std::string, std::string> cases[] = {
+        {R"( {"typ":"t","alg":"a"} )", "ok"},
+        {R"({"alg":1,"zz":2,"yy":3,"zz":4})", "unknown zz"},
+        {R"({"Alg":"a"})", "unknown Alg"},
+        {R"({"alg":"a","typ":{"zz":1}})",
+         "invalid type: map, expected a string at line 1 column 17"},
+        {R"({"alg":)", "EOF while parsing a value at line 1 column 7"},
+        {std::string(128, '['), "recursion limit exceeded at line 1 column 128"},
+        // Not one whole value: only the strict reader looks, and names a member up to a backquote.
+        {R"({"alg":"a","typ":"t"} x)", "trailing characters at line 1 column 23"},
+        {R"({"k`x":1} x)", "unknown k"},
+        {R"(["a"])",
+         "invalid length 1, expected struct JwsHeader with 2 elements at line 1 column 5"},
+    };
+    for (const auto& [payload, expected] : cases) EXPECT_EQ(read(payload), expected) << payload;
 }
 
 TEST(Jws, HeaderTypIsReadWithoutVerifying) {

@@ -93,7 +93,7 @@ class OidcVerify : public ::testing::Test {
   protected:
     SharedSigningKey peer = testing::ed25519_key(7);
     SharedSigningKey own = testing::ed25519_key(8);
-    std::string jkt = *jwk_thumbprint(peer->verifying_key());
+    std::string jkt = jwk_thumbprint(peer->verifying_key());
     std::vector<std::string> anchors{std::string(kIssuer)};
     JwksStore store;
     IssuerKey issuer = ed25519_issuer(9);

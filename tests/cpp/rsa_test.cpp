@@ -55,7 +55,7 @@ TEST(RsaPublicKey, TakesOnlyWellFormedKeysOf2048To8192Bits) {
         auto key = RsaPublicKey::from_components(c.n, c.e);
         std::string label = std::to_string(c.n.size()) + "-byte n, e " + b64u_encode(c.e);
         if (!c.refusal) {
-            ASSERT_TRUE(key) << label << ": " << key.error().text();
+            ASSERT_TRUE(key) << label;
             EXPECT_EQ(key->modulus_bits(), c.n.size() * 8) << label;
         } else {
             ASSERT_FALSE(key) << label;

@@ -86,7 +86,7 @@ TEST(Thumbprint, MatchesTheKnownOkpValue) {
     // The RFC 8032 test key 1 as an OKP JWK.
     auto key = VerifyingKey::from_public_bytes(
         test::from_hex("d75a980182b10ab7d54bfed3c964073a0ee172f3daa62325af021a68f707511a"));
-    EXPECT_EQ(*jwk_thumbprint(*key), "kPrK_qmxVWaYVA9wwBF6Iuo3vVzz7TxHCTwXBygrS4k");
+    EXPECT_EQ(jwk_thumbprint(*key), "kPrK_qmxVWaYVA9wwBF6Iuo3vVzz7TxHCTwXBygrS4k");
 }
 
 }  // namespace

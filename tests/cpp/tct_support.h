@@ -96,7 +96,7 @@ inline RawClaims tct_claims(const SigningKey& issuer, const SigningKey& holder, 
         .set("iat", std::to_string(iat))
         .set("exp", std::to_string(exp))
         .set("grants", R"(["read","write"])")
-        .set("cnf", "{\"jkt\":" + json_str(*jwk_thumbprint(holder.verifying_key())) + "}");
+        .set("cnf", "{\"jkt\":" + json_str(jwk_thumbprint(holder.verifying_key())) + "}");
     return claims;
 }
 

@@ -96,6 +96,8 @@ TEST_F(VerifyTct, ChecksRunInTheirFixedOrder) {
     // The signature is by the key of the issuer's short form, the claim names the long form.
     EXPECT_EQ(outcome(token(claims().set("iss", json_str(long_form_iss)).set("exp", "0"))),
               "TCT issuer does not match the verifying key");
+    EXPECT_EQ(outcome(token(claims().set("sub", json_str(issuer->aid().as_str())).set("exp", "0"))),
+              "TCT audience does not match");  // aud is the expected audience, but not sub
     EXPECT_EQ(outcome(token(claims().set("exp", "0").set("grants", "[]")), kNow, 0, std::nullopt,
                       &revoked),
               "TCT has expired or is not yet valid");
@@ -171,8 +173,7 @@ TEST_F(VerifyTct, CacheHitsShareTheIdentityUntilTheExpirySecond) {
     auto at_exp = verify(kNow + 10);
     ASSERT_TRUE(at_exp);
     EXPECT_NE(at_exp->get(), first->get());
-    EXPECT_EQ(verify(kNow + 11).error().message,
-              "TCT verification failed: TCT has expired or is not yet valid");
+    EXPECT_EQ(verify(kNow + 11).error().detail, "TCT has expired or is not yet valid");
     // Another agent asking for the entry's audience explicitly is answered from it too.
     auto other =
         verify_tct_cached(cache, issuer->aid(), tct, "read", holder->aid().as_str(), nullptr, kNow);

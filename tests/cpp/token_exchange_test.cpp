@@ -15,11 +15,8 @@ using Grants = std::vector<std::string>;
 constexpr std::int64_t kNow = 1'700'000'000;
 
 manifest::Manifest manifest_of(const SigningKey& key, Grants offered, std::int64_t expires_at) {
-    manifest::Manifest m{};
-    m.aid = key.aid();
-    m.offered_capabilities = std::move(offered);
-    m.expires_at = expires_at;
-    return m;
+    return {{}, key.aid(), {}, {},         {}, {}, {}, {}, std::move(offered),
+            {}, {},        0,  expires_at, {}, {}};
 }
 
 // The settings of a step of the side holding `key` and `own`.

@@ -25,7 +25,7 @@ TEST(Uuid, ReadsTheFourFormsInEitherCase) {
               "00000000-0000-0000-0000-000000000000");
 }
 
-TEST(Uuid, DiagnosesMalformedTextsLikeTheUuidLibrary) {
+TEST(Uuid, NamesTheFirstFaultOfAMalformedText) {
     struct Case {
         std::string text, error;
     };

@@ -36,8 +36,8 @@ bool signed_by_provider(std::string_view token) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    (void)read_jwt_header(std::span(data, size));
-    (void)read_oidc_claims(std::span(data, size));
+    (void)json::from_json<JwtHeader>(std::span(data, size));
+    (void)json::from_json<OidcClaims>(std::span(data, size));
 
     const std::string token(fuzz::as_text(data, size));
     const IdentityDescriptor identity{.type = IdentityType::Oidc,

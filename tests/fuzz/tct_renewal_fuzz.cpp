@@ -25,8 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::require(fuzz::is_own_signature(issuer, request->current_tct),
                   "only the issuer's own TCTs are renewed");
     const TctClaims& claims = renewed->claims;
-    fuzz::require(claims.sub == current->sub && claims.aud == current->aud &&
-                      claims.grants == current->grants,
+    fuzz::require(claims.sub == current->claims.sub && claims.aud == current->claims.aud &&
+                      claims.grants == current->claims.grants,
                   "the replacement keeps subject, audience and grants");
     fuzz::require(claims.iat == fuzz::kNow && claims.exp == kManifestExp,
                   "the replacement lives until the manifest expires");

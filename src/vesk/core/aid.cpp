@@ -91,11 +91,6 @@ std::expected<Aid, AidError> Aid::parse(std::string_view text) {
     return Aid(std::string(text));
 }
 
-std::expected<Aid, AidError> Aid::try_from_string(std::string&& text) {
-    if (auto valid = validate(text); !valid) return std::unexpected(valid.error());
-    return Aid(std::move(text));
-}
-
 std::expected<Aid, std::string> aid_from_json_text(std::string_view text) {
     auto aid = Aid::parse(text);
     if (!aid) return std::unexpected(aid.error().text());

@@ -41,10 +41,7 @@ struct AidError {
 
 class Aid {
   public:
-    // The Ed25519 AID of 32 zero bytes: a valid placeholder for records being read.
-    Aid() : text_("aid:pubkey:AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA") {}
     static std::expected<Aid, AidError> parse(std::string_view text);
-    static std::expected<Aid, AidError> try_from_string(std::string&& text);
     static Aid from_ed25519(std::span<const std::uint8_t, 32> key);
     static Aid from_p256(std::span<const std::uint8_t, 33> compressed_point);
 

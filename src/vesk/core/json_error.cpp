@@ -82,8 +82,9 @@ Error invalid_length(std::size_t length, std::string_view expected) {
 
 Error unknown_field(std::string_view name, std::span<const std::string_view> expected) {
     std::string head = "unknown field `" + std::string(name) + "`, ";
-    if (expected.empty()) return {head + "there are no fields"};
-    return {head + "expected " + one_of(expected)};
+    std::string message =
+        expected.empty() ? head + "there are no fields" : head + "expected " + one_of(expected);
+    return {std::move(message), 0, 0, Error::Kind::UnknownField, std::string(name)};
 }
 
 Error unknown_variant(std::string_view name, std::span<const std::string_view> expected) {
@@ -93,11 +94,13 @@ Error unknown_variant(std::string_view name, std::span<const std::string_view> e
 }
 
 Error missing_field(std::string_view name) {
-    return {"missing field `" + std::string(name) + "`"};
+    return {"missing field `" + std::string(name) + "`", 0, 0, Error::Kind::MissingField,
+            std::string(name)};
 }
 
 Error duplicate_field(std::string_view name) {
-    return {"duplicate field `" + std::string(name) + "`"};
+    return {"duplicate field `" + std::string(name) + "`", 0, 0, Error::Kind::DuplicateField,
+            std::string(name)};
 }
 
 }  // namespace vesk::json

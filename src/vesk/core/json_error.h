@@ -13,9 +13,14 @@ namespace vesk::json {
 class Value;
 
 struct Error {
+    // A member-level fault of a typed read names its member; every other error is Other.
+    enum class Kind { Other, UnknownField, MissingField, DuplicateField };
+
     std::string message;
     std::size_t line = 0;  // 0: the error has no position
     std::size_t column = 0;
+    Kind kind = Kind::Other;
+    std::string field{};  // the member's name, for the member-level kinds
 
     bool has_position() const { return line != 0; }
     // The message, followed by " at line L column C" when the error has a position.

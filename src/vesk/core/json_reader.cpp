@@ -61,7 +61,10 @@ Error TextReader::positioned(std::string message, std::size_t offset) const {
 
 Error TextReader::fix(Error e) const {
     if (e.has_position()) return e;
-    return error(std::move(e.message));
+    Error at = error({});
+    e.line = at.line;
+    e.column = at.column;
+    return e;
 }
 
 std::optional<char> TextReader::peek_ws() {
@@ -408,14 +411,6 @@ Result<void> TextReader::parse_any(Value& out, bool reject_duplicates) {
             out = *c == 't';
             return {};
         }
-        case '-':
-        case '0' ... '9': {
-            if (*c == '-') ++pos_;
-            auto n = parse_number(*c != '-');
-            if (!n) return std::unexpected(n.error());
-            out = std::move(*n);
-            return {};
-        }
         case '"': {
             ++pos_;
             scratch_.clear();
@@ -437,8 +432,14 @@ Result<void> TextReader::parse_any(Value& out, bool reject_duplicates) {
             out = std::move(o);
             return {};
         }
-        default:
-            return std::unexpected(peek_error("expected value"));
+        default: {
+            if (*c != '-' && !is_digit(*c)) return std::unexpected(peek_error("expected value"));
+            if (*c == '-') ++pos_;
+            auto n = parse_number(*c != '-');
+            if (!n) return std::unexpected(n.error());
+            out = std::move(*n);
+            return {};
+        }
     }
 }
 
@@ -462,14 +463,6 @@ Error TextReader::invalid_type_here(std::string_view expected) {
             found = *c == 'n' ? "null" : *c == 't' ? "boolean `true`" : "boolean `false`";
             break;
         }
-        case '-':
-        case '0' ... '9': {
-            if (*c == '-') ++pos_;
-            auto n = parse_number(*c != '-');
-            if (!n) return n.error();
-            found = describe(*n);
-            break;
-        }
         case '"': {
             ++pos_;
             scratch_.clear();
@@ -483,8 +476,14 @@ Error TextReader::invalid_type_here(std::string_view expected) {
         case '{':
             found = kDescribeObject;
             break;
-        default:
-            return peek_error("expected value");
+        default: {
+            if (*c != '-' && !is_digit(*c)) return peek_error("expected value");
+            if (*c == '-') ++pos_;
+            auto n = parse_number(*c != '-');
+            if (!n) return n.error();
+            found = describe(*n);
+            break;
+        }
     }
     return fix(invalid_type(found, expected));
 }
@@ -497,15 +496,6 @@ Result<std::string> TextReader::read_string(std::string_view expected) {
     std::string out;
     if (auto r = parse_string(out); !r) return std::unexpected(r.error());
     return out;
-}
-
-Result<bool> TextReader::read_bool() {
-    auto c = peek_ws();
-    if (!c) return std::unexpected(peek_error("EOF while parsing a value"));
-    if (*c != 't' && *c != 'f') return std::unexpected(invalid_type_here("a boolean"));
-    ++pos_;
-    if (auto r = parse_ident(*c == 't' ? "rue" : "alse"); !r) return std::unexpected(r.error());
-    return *c == 't';
 }
 
 Result<Value> TextReader::read_number(std::string_view expected) {

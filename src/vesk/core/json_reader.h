@@ -40,7 +40,6 @@ class TextReader {
     template <class Parse>
     auto read_parsed_string(std::string_view expected, Parse&& parse)
         -> Result<typename decltype(parse(std::string_view{}))::value_type>;
-    Result<bool> read_bool();
     // A number as the reader classifies it (unsigned, negative or double).
     Result<Value> read_number(std::string_view expected);
     // Consumes `null` and returns true, or returns false leaving other input untouched.

@@ -18,7 +18,7 @@
 // default constructor is built by aggregate initialisation, so its declaration must then
 // list all of its fields in the struct's own order. A std::optional member is
 // optional: absent or null reads as nullopt, and nullopt is left out when writing; every
-// other member is required. Member types: std::string, bool, std::int64_t, std::uint64_t,
+// other member is required. Member types: std::string, std::int64_t, std::uint64_t,
 // std::vector<T>, std::optional<T>, Value (any JSON), Extensions (string-keyed map of any
 // JSON kept sorted by key), other declared records, and:
 //   - unit enums read by name (values 0..N-1 in declaration order):
@@ -31,6 +31,8 @@
 //       }
 //     with parse: std::expected<Uuid, std::string>(std::string_view) and
 //          format: std::string(const Uuid&).
+// A record declared with json::open_record instead reads leniently, as records of other systems
+// are read: unknown members are skipped, and the positional form needs every member.
 #pragma once
 
 #include <algorithm>
@@ -76,11 +78,17 @@ template <class... Members>
 struct RecordDecl {
     std::string_view expecting;
     std::tuple<Members...> members;
+    bool open = false;
 };
 
 template <class... Members>
 constexpr RecordDecl<Members...> record(std::string_view expecting, Members... members) {
     return {expecting, std::tuple<Members...>(members...)};
+}
+
+template <class... Members>
+constexpr RecordDecl<Members...> open_record(std::string_view expecting, Members... members) {
+    return {expecting, std::tuple<Members...>(members...), true};
 }
 
 template <class E, std::size_t N>
@@ -114,15 +122,6 @@ constexpr ParsedStringDecl<T> parsed_string(
 template <class T>
 struct Codec;
 
-template <class T>
-Result<T> read_text(TextReader& reader) {
-    return Codec<T>::read(reader);
-}
-template <class T>
-Result<T> read_value(const Value& value) {
-    return Codec<T>::read(value);
-}
-
 template <>
 struct Codec<std::string> {
     static Result<std::string> read(TextReader& r) { return r.read_string("a string"); }
@@ -131,16 +130,6 @@ struct Codec<std::string> {
         return std::unexpected(invalid_type(describe(v), "a string"));
     }
     static Value to_value(const std::string& s) { return Value(s); }
-};
-
-template <>
-struct Codec<bool> {
-    static Result<bool> read(TextReader& r) { return r.read_bool(); }
-    static Result<bool> read(const Value& v) {
-        if (auto b = v.as_bool()) return *b;
-        return std::unexpected(invalid_type(describe(v), "a boolean"));
-    }
-    static Value to_value(bool b) { return Value(b); }
 };
 
 // 64-bit integers: an integer of the other sign class that does not fit is an invalid
@@ -389,10 +378,16 @@ struct Codec<T> {
                 if (!more) return std::unexpected(more.error());
                 if (!*more) return check_missing(seen);
                 std::size_t i = index_of(key);
-                if (i == N) return std::unexpected(unknown_field(key, names));
-                if (seen[i]) return std::unexpected(duplicate_field(key));
-                seen[i] = true;
+                if (i == N && !decl.open) return std::unexpected(unknown_field(key, names));
+                if (i < N && seen[i]) return std::unexpected(duplicate_field(key));
                 if (auto c = r.colon(); !c) return c;
+                if (i == N) {
+                    if (auto skipped = r.read_value(); !skipped) {
+                        return std::unexpected(skipped.error());
+                    }
+                    continue;
+                }
+                seen[i] = true;
                 auto done = read_member_at(i, r, out, std::make_index_sequence<N>{});
                 if (!done) return done;
             }
@@ -406,7 +401,7 @@ struct Codec<T> {
                     ended = !*more;
                 }
                 if (ended) {
-                    if (!optional[i]) return std::unexpected(too_short(i));
+                    if (!optional[i] || decl.open) return std::unexpected(too_short(i));
                     continue;
                 }
                 auto done = read_member_at(i, r, out, std::make_index_sequence<N>{});
@@ -426,6 +421,7 @@ struct Codec<T> {
             std::array<bool, N> seen{};
             for (const auto& [key, member_value] : *object) {
                 std::size_t i = index_of(key);
+                if (i == N && decl.open) continue;
                 if (i == N) return std::unexpected(unknown_field(key, names));
                 seen[i] = true;
                 auto done = read_member_at(i, member_value, out, std::make_index_sequence<N>{});
@@ -437,7 +433,7 @@ struct Codec<T> {
         if (const Array* array = v.as_array()) {
             for (std::size_t i = 0; i < N; ++i) {
                 if (i >= array->size()) {
-                    if (!optional[i]) return std::unexpected(too_short(i));
+                    if (!optional[i] || decl.open) return std::unexpected(too_short(i));
                     continue;
                 }
                 auto done = read_member_at(i, (*array)[i], out, std::make_index_sequence<N>{});
@@ -550,6 +546,18 @@ Result<T> from_value(const Value& value) {
 template <class T>
 Value to_value(const T& x) {
     return Codec<T>::to_value(x);
+}
+
+// The first member of an object, in member order, whose name record T does not declare (exact,
+// case-sensitive); nothing for other values. Nested values are not looked into.
+template <DeclaredAs<IsRecordDecl> T>
+std::optional<std::string> first_undeclared_member(const Value& value) {
+    const Object* object = value.as_object();
+    if (!object) return std::nullopt;
+    for (const auto& [name, member] : *object) {
+        if (Codec<T>::index_of(name) == Codec<T>::N) return std::string(name.view());
+    }
+    return std::nullopt;
 }
 
 // Compact JSON text; absent optional members are left out.

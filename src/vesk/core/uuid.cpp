@@ -1,9 +1,7 @@
 #include "vesk/core/uuid.h"
 
-#include <sodium.h>
-
-#include "vesk/core/fault.h"
 #include "vesk/core/hex.h"
+#include "vesk/core/random.h"
 #include "vesk/core/utf8.h"
 
 namespace vesk {
@@ -106,9 +104,8 @@ std::expected<Uuid, UuidError> Uuid::parse(std::string_view text) {
 }
 
 Uuid Uuid::new_v4() {
-    if (sodium_init() < 0) fault("could not retrieve random bytes for uuid: sodium_init failed");
     Uuid out;
-    randombytes_buf(out.bytes.data(), out.bytes.size());
+    random_bytes(out.bytes);
     out.bytes[6] = static_cast<std::uint8_t>((out.bytes[6] & 0x0F) | 0x40);
     out.bytes[8] = static_cast<std::uint8_t>((out.bytes[8] & 0x3F) | 0x80);
     return out;

@@ -48,28 +48,59 @@ std::expected<Bytes, CryptoError> decode(std::string_view segment, std::string_v
     return std::move(*bytes);
 }
 
+// The checks after the segments decoded: the header, then the signature over the signing input.
+std::expected<void, CryptoError> check_header_and_signature(const Aid& signer, std::string_view typ,
+                                                            const Segments& segments,
+                                                            const Bytes& header_bytes,
+                                                            const Bytes& signature) {
+    auto header = json::from_json<JwsHeader>(as_text(header_bytes));
+    if (!header) {
+        return std::unexpected(
+            CryptoError::jws_malformed("protected header: " + header.error().text()));
+    }
+    // The type is compared before the signature is checked, the signature before the payload.
+    if (header->typ != typ) {
+        return std::unexpected(CryptoError::jws_typ_mismatch(std::string(typ), header->typ));
+    }
+    const std::string_view expected_alg = signer.algorithm() == Algorithm::P256 ? "ES256" : "EdDSA";
+    if (header->alg != expected_alg) {
+        return std::unexpected(CryptoError::jws_alg_mismatch(
+            "expected " + std::string(expected_alg) + " for this AID, got " + header->alg));
+    }
+    auto key = VerifyingKey::from_aid(signer);
+    if (!key) return std::unexpected(key.error());
+    const std::string_view input = segments.signing_input();
+    return key->verify({reinterpret_cast<const std::uint8_t*>(input.data()), input.size()},
+                       signature);
+}
+
 }  // namespace
 
-std::expected<Segments, CryptoError> split_compact(std::string_view token) {
+std::optional<Segments> split_three(std::string_view token) {
     const auto first = token.find('.');
     const auto second = first == std::string_view::npos ? first : token.find('.', first + 1);
     if (second == std::string_view::npos || token.find('.', second + 1) != std::string_view::npos) {
-        return std::unexpected(
-            CryptoError::jws_malformed("expected exactly three non-empty segments"));
+        return std::nullopt;
     }
-    Segments s{token.substr(0, first), token.substr(first + 1, second - first - 1),
-               token.substr(second + 1)};
-    if (s.header.empty() || s.payload.empty() || s.signature.empty()) {
-        return std::unexpected(
-            CryptoError::jws_malformed("expected exactly three non-empty segments"));
-    }
-    return s;
+    return Segments{token.substr(0, first), token.substr(first + 1, second - first - 1),
+                    token.substr(second + 1)};
 }
 
-std::expected<Bytes, CryptoError> decode_segment(std::string_view token) {
+std::expected<Segments, CryptoError> split_compact(std::string_view token) {
+    auto s = split_three(token);
+    if (!s || s->header.empty() || s->payload.empty() || s->signature.empty()) {
+        return std::unexpected(
+            CryptoError::jws_malformed("expected exactly three non-empty segments"));
+    }
+    return *s;
+}
+
+std::expected<DecodedToken, CryptoError> decode_payload(std::string_view token) {
     auto segments = split_compact(token);
     if (!segments) return std::unexpected(segments.error());
-    return decode(segments->payload, "payload segment: ");
+    auto payload = decode(segments->payload, "payload segment: ");
+    if (!payload) return std::unexpected(payload.error());
+    return DecodedToken{*segments, std::move(*payload)};
 }
 
 std::string protected_header(Algorithm algorithm, std::string_view typ) {
@@ -96,53 +127,34 @@ std::expected<std::string, CryptoError> encode_compact(const SigningKey& key, st
     return sign_claims_bytes(key, typ, *canonical);
 }
 
-std::expected<Bytes, CryptoError> verify_compact_signature(const Aid& signer, std::string_view typ,
-                                                           std::string_view token) {
+std::expected<Bytes, CryptoError> verify_compact(const Aid& signer, std::string_view typ,
+                                                 std::string_view token) {
     auto segments = split_compact(token);
     if (!segments) return std::unexpected(segments.error());
-    auto header_bytes = decode(segments->header, "header segment: ");
-    if (!header_bytes) return std::unexpected(header_bytes.error());
+    auto header = decode(segments->header, "header segment: ");
+    if (!header) return std::unexpected(header.error());
     auto payload = decode(segments->payload, "payload segment: ");
     if (!payload) return std::unexpected(payload.error());
     auto signature = decode(segments->signature, "signature segment: ");
     if (!signature) return std::unexpected(signature.error());
-
-    auto header = json::from_json<JwsHeader>(as_text(*header_bytes));
-    if (!header) {
-        return std::unexpected(
-            CryptoError::jws_malformed("protected header: " + header.error().text()));
+    if (auto checked = check_header_and_signature(signer, typ, *segments, *header, *signature);
+        !checked) {
+        return std::unexpected(checked.error());
     }
-    // The type is compared before the signature is checked, the signature before the payload.
-    if (header->typ != typ) {
-        return std::unexpected(CryptoError::jws_typ_mismatch(std::string(typ), header->typ));
-    }
-    const std::string_view expected_alg = signer.algorithm() == Algorithm::P256 ? "ES256" : "EdDSA";
-    if (header->alg != expected_alg) {
-        return std::unexpected(CryptoError::jws_alg_mismatch(
-            "expected " + std::string(expected_alg) + " for this AID, got " + header->alg));
-    }
-    auto key = VerifyingKey::from_aid(signer);
-    if (!key) return std::unexpected(key.error());
-    const std::string_view signing_input =
-        token.substr(0, segments->header.size() + 1 + segments->payload.size());
-    if (auto verified = key->verify(
-            {reinterpret_cast<const std::uint8_t*>(signing_input.data()), signing_input.size()},
-            *signature);
-        !verified) {
-        return std::unexpected(verified.error());
-    }
-    return std::move(*payload);
-}
-
-std::expected<Bytes, CryptoError> verify_compact(const Aid& signer, std::string_view typ,
-                                                 std::string_view token) {
-    auto payload = verify_compact_signature(signer, typ, token);
-    if (!payload) return payload;
     auto claims = json::parse(as_text(*payload));
     if (!claims || !claims->as_object()) {
         return std::unexpected(CryptoError::jws_malformed("payload is not a JSON object"));
     }
     return std::move(*payload);
+}
+
+std::expected<void, CryptoError> verify_decoded(const Aid& signer, std::string_view typ,
+                                                const DecodedToken& token) {
+    auto header = decode(token.segments.header, "header segment: ");
+    if (!header) return std::unexpected(header.error());
+    auto signature = decode(token.segments.signature, "signature segment: ");
+    if (!signature) return std::unexpected(signature.error());
+    return check_header_and_signature(signer, typ, token.segments, *header, *signature);
 }
 
 }  // namespace jws

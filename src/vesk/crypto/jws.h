@@ -47,17 +47,35 @@ inline constexpr std::string_view kTypTct = "vesk-tct+jwt";
 inline constexpr std::string_view kTypGrant = "vesk-grant+jwt";
 inline constexpr std::string_view kTypDelegation = "vesk-delegation+jwt";
 
+// Views into a token's text, which must outlive them.
 struct Segments {
     std::string_view header;
     std::string_view payload;
     std::string_view signature;
+
+    // "header.payload", as it stands in the token: what the signature covers.
+    std::string_view signing_input() const {
+        return {header.data(), header.size() + 1 + payload.size()};
+    }
 };
+
+// The three dot-separated segments, empty ones included; nothing unless there are three.
+std::optional<Segments> split_three(std::string_view token);
 
 // Exactly three non-empty segments, else JwsMalformed.
 std::expected<Segments, CryptoError> split_compact(std::string_view token);
 
-// The decoded payload segment, without any signature check.
-std::expected<Bytes, CryptoError> decode_segment(std::string_view token);
+// A token split, its payload segment decoded; nothing else is looked at.
+struct DecodedToken {
+    Segments segments;
+    Bytes payload;
+
+    std::string_view payload_text() const {
+        return {reinterpret_cast<const char*>(payload.data()), payload.size()};
+    }
+};
+
+std::expected<DecodedToken, CryptoError> decode_payload(std::string_view token);
 
 // {"alg":"EdDSA"|"ES256","typ":<typ>} by the key's suite, assembled from fixed pieces.
 std::string protected_header(Algorithm algorithm, std::string_view typ);
@@ -70,14 +88,16 @@ std::expected<std::string, CryptoError> encode_compact(const SigningKey& key, st
 // The token over claims that are already in their canonical form.
 std::string sign_claims_bytes(const SigningKey& key, std::string_view typ, std::string_view claims);
 
-// verify_compact without its last step, for callers that read the payload themselves: the
-// payload bytes are returned whether or not they hold a JSON object.
-std::expected<Bytes, CryptoError> verify_compact_signature(const Aid& signer, std::string_view typ,
-                                                           std::string_view token);
-
-// Checks the token against the expected signer and type; returns the decoded payload bytes.
+// Checks the token against the expected signer and type: its header segment (strictly read,
+// `typ`, then `alg` for the signer's suite), then the signature; then that the payload is a JSON
+// object. Returns the decoded payload bytes.
 std::expected<Bytes, CryptoError> verify_compact(const Aid& signer, std::string_view typ,
                                                  std::string_view token);
+
+// The same header and signature checks for a token whose payload decoded already; the payload
+// itself is the caller's to check.
+std::expected<void, CryptoError> verify_decoded(const Aid& signer, std::string_view typ,
+                                                const DecodedToken& token);
 
 }  // namespace jws
 }  // namespace vesk

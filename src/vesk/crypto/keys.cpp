@@ -5,9 +5,9 @@
 #include <algorithm>
 
 #include "vesk/core/fault.h"
+#include "vesk/core/random.h"
 #include "vesk/crypto/ed25519.h"
 #include "vesk/crypto/p256.h"
-#include "vesk/crypto/random.h"
 
 namespace vesk {
 namespace {
@@ -15,10 +15,6 @@ namespace {
 void ensure_sodium() {
     static const int ready = sodium_init();
     if (ready < 0) fault("libsodium could not be initialised");
-}
-
-void fill_random(std::span<std::uint8_t> out) {
-    if (auto filled = os_random(out); !filled) fault("random source failed: " + filled.error());
 }
 
 }  // namespace
@@ -111,14 +107,14 @@ std::expected<SharedSigningKey, CryptoError> SigningKey::from_p256_scalar(
 
 SharedSigningKey SigningKey::generate_ed25519() {
     Secret<32> seed;
-    fill_random(seed.span());
+    random_bytes(seed.span());
     return from_ed25519_seed(seed.span());
 }
 
 SharedSigningKey SigningKey::generate_p256() {
     Secret<32> candidate;
     for (;;) {
-        fill_random(candidate.span());
+        random_bytes(candidate.span());
         if (auto key = from_p256_scalar(candidate.span())) return *key;
     }
 }

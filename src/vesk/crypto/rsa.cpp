@@ -42,22 +42,6 @@ std::expected<void, RsaError> check_exponent(Span exponent) {
 
 }  // namespace
 
-std::string RsaError::text() const {
-    switch (kind) {
-        case Kind::ModulusEncoding:
-            return "RSA modulus must be a big-endian integer without leading zero bytes";
-        case Kind::ModulusSize:
-            return "RSA modulus must be 2048 to 8192 bits long";
-        case Kind::ModulusEven:
-            return "RSA modulus must be odd";
-        case Kind::Exponent:
-            return "RSA public exponent must be odd and between 3 and 2^33 - 1";
-        case Kind::SignatureInvalid:
-            return "RSA signature verification failed";
-    }
-    fault("unknown RsaError kind");
-}
-
 std::expected<RsaPublicKey, RsaError> RsaPublicKey::from_components(Span modulus, Span exponent) {
     if (modulus.empty() || modulus[0] == 0) return fail(RsaError::Kind::ModulusEncoding);
     std::size_t bits = bit_length(modulus);

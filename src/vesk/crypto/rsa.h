@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <expected>
 #include <span>
-#include <string>
 
 #include "vesk/crypto/openssl_ptr.h"
 
@@ -23,8 +22,6 @@ struct RsaError {
         SignatureInvalid,
     };
     Kind kind;
-
-    std::string text() const;
 };
 
 class RsaPublicKey {

@@ -5,7 +5,7 @@
 
 namespace vesk {
 
-std::expected<std::string, CryptoError> jwk_thumbprint(const VerifyingKey& key) {
+std::string jwk_thumbprint(const VerifyingKey& key) {
     std::string jwk;
     if (auto point = key.p256_uncompressed()) {
         const std::span<const std::uint8_t> bytes(*point);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "vesk/core/protocol.h"
 #include "vesk/core/saturating.h"
 #include "vesk/crypto/thumbprint.h"
 #include "vesk/delegation/claims.h"
@@ -11,11 +12,9 @@ namespace vesk {
 namespace {
 
 std::expected<GrantVoucherClaims, DelegationError> decode_voucher(std::string_view voucher) {
-    auto payload = early_payload(voucher, kGrantVoucherClaimNames);
-    if (!payload) return std::unexpected(std::move(payload.error()));
-    auto claims = json::from_json<GrantVoucherClaims>(as_text(*payload));
-    if (!claims) return std::unexpected(delegation_read_error(claims.error(), "voucher: "));
-    return std::move(*claims);
+    auto read = jws::read_token<GrantVoucherClaims>(voucher);
+    if (!read) return std::unexpected(delegation_error(std::move(read.error()), "voucher: "));
+    return std::move(read->claims);
 }
 
 }  // namespace
@@ -23,7 +22,7 @@ std::expected<GrantVoucherClaims, DelegationError> decode_voucher(std::string_vi
 std::expected<std::string, DelegationError> build_delegation(
     const DelegationBuildRequest& request) {
     using K = DelegationError::Kind;
-    const SigningKey& signer = *request.signer;
+    const SigningKey& signer = request.signer;
     auto voucher = decode_voucher(request.voucher_token);
     if (!voucher) return std::unexpected(std::move(voucher.error()));
     if (voucher->sub.as_str() != signer.aid().as_str()) {
@@ -45,8 +44,6 @@ std::expected<std::string, DelegationError> build_delegation(
 
     auto delegatee_key = VerifyingKey::from_aid(delegatee);
     if (!delegatee_key) return std::unexpected(DelegationError::from(delegatee_key.error()));
-    auto jkt = jwk_thumbprint(*delegatee_key);
-    if (!jkt) return std::unexpected(DelegationError::from(jkt.error()));
 
     const DelegationClaims claims{
         .ver = std::string(kProtocolVersion),
@@ -55,7 +52,7 @@ std::expected<std::string, DelegationError> build_delegation(
         .aud = voucher->iss,
         .scope = request.scope,
         .exp = exp,
-        .cnf = Cnf{std::move(*jkt)},
+        .cnf = Cnf{jwk_thumbprint(*delegatee_key)},
         .voucher = request.voucher_token,
         .jti = std::nullopt,
         .chain = std::nullopt,

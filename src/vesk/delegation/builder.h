@@ -18,9 +18,9 @@ inline constexpr std::int64_t kDefaultDelegationTtlSecs = 3600;
 // The settings of one build; fields left alone keep the defaults shown.
 struct DelegationBuildRequest {
     DelegationBuildRequest(const SigningKey& signer, std::string voucher_token, std::int64_t now)
-        : signer(&signer), voucher_token(std::move(voucher_token)), now(now) {}
+        : signer(signer), voucher_token(std::move(voucher_token)), now(now) {}
 
-    const SigningKey* signer;   // borrowed; the delegator, who signs the token
+    const SigningKey& signer;   // borrowed; the delegator, who signs the token
     std::string voucher_token;  // the grant voucher issued to the signer, kept verbatim
     std::optional<Aid> delegatee;
     std::vector<std::string> scope;

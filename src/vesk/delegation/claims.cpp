@@ -3,10 +3,8 @@
 #include <algorithm>
 
 #include "vesk/core/canonical_json.h"
-#include "vesk/core/unknown_field.h"
 #include "vesk/crypto/jws.h"
 #include "vesk/crypto/sha256.h"
-#include "vesk/tokens/precheck.h"
 
 namespace vesk {
 
@@ -34,27 +32,12 @@ bool scope_within(std::span<const std::string> scope, std::span<const std::strin
     });
 }
 
-std::expected<Bytes, DelegationError> early_payload(
-    std::string_view token, std::span<const std::string_view> member_names) {
-    auto payload = check_payload_members(token, member_names);
-    if (payload) return std::move(*payload);
-    PrecheckFailure& failure = payload.error();
-    switch (failure.kind) {
-        case PrecheckFailure::Kind::Crypto:
-            return std::unexpected(DelegationError::from(std::move(failure.crypto)));
-        case PrecheckFailure::Kind::NotJson:
-            return std::unexpected(DelegationError::claims_malformed(std::move(failure.detail)));
-        case PrecheckFailure::Kind::UnknownMember:
-            return std::unexpected(DelegationError::unknown_field(std::move(failure.detail)));
-    }
-    return std::unexpected(DelegationError::claims_malformed(std::move(failure.detail)));
-}
-
-DelegationError delegation_read_error(const json::Error& error, std::string_view prefix) {
-    if (auto name = unknown_field_name(error)) {
-        return DelegationError::unknown_field(std::move(*name));
-    }
-    return DelegationError::claims_malformed(std::string(prefix) + error.text());
+DelegationError delegation_error(jws::ClaimsFault fault, std::string_view prefix) {
+    using Kind = jws::ClaimsFault::Kind;
+    if (fault.crypto) return DelegationError::from(std::move(*fault.crypto));
+    if (auto name = fault.unknown_member()) return DelegationError::unknown_field(std::move(*name));
+    if (fault.kind == Kind::NotJson) return DelegationError::claims_malformed(fault.text());
+    return DelegationError::claims_malformed(std::string(prefix) + fault.text());
 }
 
 }  // namespace vesk

@@ -1,8 +1,6 @@
-// Delegation tokens: the claim set, its canonical signed form, signing, the chain hash, and
-// the unverified reading of token payloads shared by building and verification.
+// Delegation tokens: the claim set, its canonical signed form, signing and the chain hash.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <expected>
 #include <optional>
@@ -12,19 +10,14 @@
 #include <vector>
 
 #include "vesk/core/aid.h"
-#include "vesk/core/base64url.h"
 #include "vesk/core/json_record.h"
 #include "vesk/core/uuid.h"
 #include "vesk/crypto/keys.h"
+#include "vesk/crypto/token_claims.h"
 #include "vesk/delegation/delegation_error.h"
 #include "vesk/tokens/claims.h"
 
 namespace vesk {
-
-// The names of the delegation claims, in declaration order.
-inline constexpr std::array<std::string_view, 12> kDelegationClaimNames = {
-    "ver", "iss",     "sub", "aud",   "scope",      "exp",
-    "cnf", "voucher", "jti", "chain", "chain_hash", "ext"};
 
 struct DelegationClaims {
     std::string ver;
@@ -65,13 +58,9 @@ std::expected<std::string, DelegationError> delegation_chain_hash(
 // scope is within anything; emptiness is refused elsewhere.
 bool scope_within(std::span<const std::string> scope, std::span<const std::string> grants);
 
-// A token's payload, looked at before any signature check: it must decode, begin with one
-// well-formed JSON value and, when it is one whole object, name only `member_names`.
-std::expected<Bytes, DelegationError> early_payload(std::string_view token,
-                                                    std::span<const std::string_view> member_names);
-
-// A strict reading error as a DelegationError: an unknown member by name, anything else
-// malformed with `prefix` before the reader's text.
-DelegationError delegation_read_error(const json::Error& error, std::string_view prefix = {});
+// A token's claims that could not be had, as a DelegationError: an unknown member by name, the
+// token itself by its crypto error, anything else malformed, with `prefix` before the strict
+// reader's text.
+DelegationError delegation_error(jws::ClaimsFault fault, std::string_view prefix = {});
 
 }  // namespace vesk

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "vesk/core/fault.h"
+#include "vesk/core/protocol.h"
 #include "vesk/crypto/jws.h"
 #include "vesk/crypto/keys.h"
 #include "vesk/crypto/thumbprint.h"
@@ -51,23 +52,28 @@ std::expected<void, DelegationError> check_cnf_jkt(const DelegationClaims& claim
     if (claims.scope.empty()) return fail(K::EmptyScope);
     auto key = VerifyingKey::from_aid(claims.sub);
     if (!key) return std::unexpected(DelegationError::from(std::move(key.error())));
-    auto thumbprint = jwk_thumbprint(*key);
-    if (!thumbprint) return std::unexpected(DelegationError::from(std::move(thumbprint.error())));
-    if (*thumbprint != claims.cnf.jkt) return fail(K::CnfMalformed);
+    if (jwk_thumbprint(*key) != claims.cnf.jkt) return fail(K::CnfMalformed);
     return {};
 }
 
-std::expected<DelegationClaims, DelegationError> read_claims(const Bytes& payload) {
-    auto claims = json::from_json<DelegationClaims>(as_text(payload));
-    if (!claims) return std::unexpected(delegation_read_error(claims.error()));
-    return std::move(*claims);
+using ReadDelegation = jws::ReadToken<DelegationClaims>;
+
+// A read token checked against the key its own `iss` names, then its version.
+std::expected<void, DelegationError> verify_hop(const ReadDelegation& hop) {
+    if (auto verified = jws::verify_read(hop.claims.iss, jws::kTypDelegation, hop); !verified) {
+        if (verified.error().kind == CryptoError::Kind::VerificationFailed) {
+            return fail(K::SignatureInvalid);
+        }
+        return std::unexpected(DelegationError::from(std::move(verified.error())));
+    }
+    if (hop.claims.ver != kProtocolVersion) return fail(K::UnsupportedVersion);
+    return {};
 }
 
 std::expected<VerifiedDelegation, DelegationError> verify_single_hop(
-    std::string_view token, const DelegationVerifyOptions& options) {
-    auto claims = verify_delegation_token(token);
-    if (!claims) return std::unexpected(std::move(claims.error()));
-    const DelegationClaims& d = *claims;
+    std::string_view token, ReadDelegation read, const DelegationVerifyOptions& options) {
+    if (auto verified = verify_hop(read); !verified) return std::unexpected(verified.error());
+    const DelegationClaims& d = read.claims;
     if (d.aud.as_str() != options.verifier.as_str()) return fail(K::AudienceMismatch);
     if (d.exp < options.now) return fail(K::Expired);
     if (!d.voucher) return fail(K::VoucherInvalid);
@@ -88,7 +94,7 @@ std::expected<VerifiedDelegation, DelegationError> verify_single_hop(
         options.hop_revocation_check->is_revoked(d.iss.as_str(), *d.jti)) {
         return fail(K::SourceRevoked);
     }
-    return VerifiedDelegation{std::string(token), std::move(*claims), std::move(*voucher)};
+    return VerifiedDelegation{std::string(token), std::move(read.claims), std::move(*voucher)};
 }
 
 struct HopRecord {
@@ -107,29 +113,34 @@ std::expected<void, DelegationError> check_embedded_chain(const DelegationClaims
     return {};
 }
 
+// The chain tokens are read and walked first hop first; the outer token, read already, last.
 std::expected<VerifiedDelegation, DelegationError> verify_multi_hop(
-    std::string_view outer, const DelegationClaims& routing,
-    const DelegationVerifyOptions& options) {
-    const std::vector<std::string>& chain = *routing.chain;
+    std::string_view outer_token, ReadDelegation outer, const DelegationVerifyOptions& options) {
+    const std::vector<std::string>& chain = *outer.claims.chain;
     const std::size_t n = chain.size();
     // The root grant, the chain tokens and the outer token each count as one hop.
     if (options.max_delegation_hops < 2 || n > options.max_delegation_hops - 2) {
         return fail(K::HopLimitExceeded);
     }
-    if (!routing.chain_hash) return fail(K::ChainHashMismatch);
+    if (!outer.claims.chain_hash) return fail(K::ChainHashMismatch);
     auto hash = delegation_chain_hash(chain);
     if (!hash) return std::unexpected(std::move(hash.error()));
-    if (*routing.chain_hash != *hash) return fail(K::ChainHashMismatch);
+    if (*outer.claims.chain_hash != *hash) return fail(K::ChainHashMismatch);
 
     std::optional<GrantVoucherClaims> voucher;
     std::optional<DelegationClaims> previous;
     std::vector<HopRecord> hops;
     hops.reserve(n + 1);
     for (std::size_t i = 0; i <= n; ++i) {
-        const std::string_view token = i < n ? std::string_view(chain[i]) : outer;
-        auto hop = verify_delegation_token(token);
-        if (!hop) return std::unexpected(std::move(hop.error()));
-        const DelegationClaims& t = *hop;
+        std::optional<ReadDelegation> chain_hop;
+        if (i < n) {
+            auto read = decode_delegation_unverified(chain[i]);
+            if (!read) return std::unexpected(std::move(read.error()));
+            chain_hop = std::move(*read);
+        }
+        const ReadDelegation& hop = i < n ? *chain_hop : outer;
+        if (auto verified = verify_hop(hop); !verified) return std::unexpected(verified.error());
+        const DelegationClaims& t = hop.claims;
         if (auto bound = check_cnf_jkt(t, options.verifier); !bound) {
             return std::unexpected(std::move(bound.error()));
         }
@@ -159,11 +170,10 @@ std::expected<VerifiedDelegation, DelegationError> verify_multi_hop(
         if (i < n) {
             auto consistent = check_embedded_chain(t, std::span(chain.data(), i));
             if (!consistent) return std::unexpected(std::move(consistent.error()));
+            previous = std::move(chain_hop->claims);
         }
-        previous = std::move(*hop);
     }
     if (!voucher) fault("first hop sets the voucher");
-    if (!previous) fault("loop ran for every hop");
 
     if (options.root_revocation_check &&
         options.root_revocation_check->is_revoked(voucher->src_jti)) {
@@ -176,53 +186,39 @@ std::expected<VerifiedDelegation, DelegationError> verify_multi_hop(
             }
         }
     }
-    return VerifiedDelegation{std::string(outer), std::move(*previous), std::move(*voucher)};
+    return VerifiedDelegation{std::string(outer_token), std::move(outer.claims),
+                              std::move(*voucher)};
 }
 
 }  // namespace
 
-std::expected<DelegationClaims, DelegationError> decode_delegation_unverified(
+std::expected<ReadDelegation, DelegationError> decode_delegation_unverified(
     std::string_view token) {
     if (auto typ = JwsHeader::parse(token); typ && *typ != jws::kTypDelegation) {
         return std::unexpected(DelegationError::from(
             CryptoError::jws_typ_mismatch(std::string(jws::kTypDelegation), std::move(*typ))));
     }
-    auto payload = early_payload(token, kDelegationClaimNames);
-    if (!payload) return std::unexpected(std::move(payload.error()));
-    return read_claims(*payload);
-}
-
-std::expected<DelegationClaims, DelegationError> verify_delegation_token(std::string_view token) {
-    auto unverified = decode_delegation_unverified(token);
-    if (!unverified) return std::unexpected(std::move(unverified.error()));
-    auto payload = jws::verify_compact(unverified->iss, jws::kTypDelegation, token);
-    if (!payload) {
-        if (payload.error().kind == CryptoError::Kind::VerificationFailed) {
-            return fail(K::SignatureInvalid);
-        }
-        return std::unexpected(DelegationError::from(std::move(payload.error())));
-    }
-    auto claims = read_claims(*payload);
-    if (!claims) return claims;
-    if (claims->ver != kProtocolVersion) return fail(K::UnsupportedVersion);
-    return claims;
+    auto read = jws::read_token<DelegationClaims>(token);
+    if (!read) return std::unexpected(delegation_error(std::move(read.error())));
+    return std::move(*read);
 }
 
 std::expected<VerifiedDelegation, DelegationError> verify_delegation_core(
     std::string_view token, const DelegationVerifyOptions& options) {
     auto routing = decode_delegation_unverified(token);
     if (!routing) return std::unexpected(std::move(routing.error()));
+    const DelegationClaims& claims = routing->claims;
     const bool multi_hop_allowed = options.max_delegation_hops > 0;
-    if (!routing->chain) {
-        if (!multi_hop_allowed && routing->jti) {
+    if (!claims.chain) {
+        if (!multi_hop_allowed && claims.jti) {
             return std::unexpected(
                 DelegationError::claims_malformed("jti claim requires multi-hop opt-in"));
         }
-        return verify_single_hop(token, options);
+        return verify_single_hop(token, std::move(*routing), options);
     }
     if (!multi_hop_allowed) return fail(K::MultiHopNotSupported);
-    if (routing->chain->empty()) return verify_single_hop(token, options);
-    return verify_multi_hop(token, *routing, options);
+    if (claims.chain->empty()) return verify_single_hop(token, std::move(*routing), options);
+    return verify_multi_hop(token, std::move(*routing), options);
 }
 
 DelegationVerified DelegationVerified::from_verified(const VerifiedDelegation& verified) {

@@ -56,12 +56,10 @@ struct VerifiedDelegation {
 std::expected<VerifiedDelegation, DelegationError> verify_delegation_core(
     std::string_view token, const DelegationVerifyOptions& options);
 
-// The claims of a token without any signature check; they only route verification.
-std::expected<DelegationClaims, DelegationError> decode_delegation_unverified(
+// The claims of a token without any signature check; they route verification, which checks
+// them again once the signature holds. A header naming another token type is refused at once.
+std::expected<jws::ReadToken<DelegationClaims>, DelegationError> decode_delegation_unverified(
     std::string_view token);
-
-// The claims of a token checked against the key its own `iss` names, with the version.
-std::expected<DelegationClaims, DelegationError> verify_delegation_token(std::string_view token);
 
 // What a verified delegation tells its verifier.
 struct DelegationVerified {

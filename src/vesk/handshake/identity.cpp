@@ -5,7 +5,7 @@
 
 #include "vesk/core/base64url.h"
 #include "vesk/core/fault.h"
-#include "vesk/crypto/random.h"
+#include "vesk/core/random.h"
 #include "vesk/crypto/sha256.h"
 #include "vesk/crypto/signature_text.h"
 #include "vesk/handshake/oidc.h"
@@ -26,11 +26,9 @@ void append(Bytes& out, std::string_view text) {
 
 }  // namespace
 
-std::expected<std::string, HandshakeError> generate_pop_nonce() {
+std::string generate_pop_nonce() {
     std::array<std::uint8_t, 16> nonce;
-    if (auto filled = os_random(nonce); !filled) {
-        return std::unexpected(HandshakeError::of(HandshakeError::Kind::Rng, filled.error()));
-    }
+    random_bytes(nonce);
     return b64u_encode(nonce);
 }
 

@@ -10,10 +10,10 @@
 #include <string_view>
 #include <variant>
 
-#include "vesk/core/envelope.h"
 #include "vesk/core/url.h"
 #include "vesk/core/uuid.h"
 #include "vesk/crypto/keys.h"
+#include "vesk/handshake/envelope.h"
 #include "vesk/handshake/error.h"
 #include "vesk/handshake/messages.h"
 #include "vesk/handshake/session.h"
@@ -22,7 +22,7 @@
 namespace vesk::handshake {
 
 // 16 random bytes as 22 base64url characters.
-std::expected<std::string, HandshakeError> generate_pop_nonce();
+std::string generate_pop_nonce();
 
 // The bytes a pinned-key proof signs (through their SHA-256): a domain tag, the prover's and
 // the verifier's AID texts, the envelope's message id and timestamp, and the decoded nonce,

@@ -17,29 +17,27 @@ using Kind = HandshakeError::Kind;
 std::expected<std::string, StepError> build_hello(InitiatorSession& session,
                                                   std::string_view peer_manifest_json,
                                                   std::vector<std::string> requested_grants,
-                                                  const PrepareOwnIdentity& prepare_own_identity) {
+                                                  std::optional<MintJwtFn> mint_jwt) {
     auto peer = json::from_json<manifest::ManifestEnvelope>(peer_manifest_json);
     if (!peer) {
-        return std::unexpected(
-            StepError::malformed("invalid peer manifest JSON: " + peer.error().text()));
+        return std::unexpected(StepError::unreadable(StepError::Kind::PeerManifest, peer.error()));
     }
     const Uuid message_id = Uuid::new_v4();
     const std::int64_t timestamp = unix_now();
     const SessionConfig& config = session.config;
 
-    auto preparation = prepare_own_identity();
-    if (!preparation) return std::unexpected(std::move(preparation.error()));
-    auto nonce = generate_pop_nonce();
-    if (!nonce) return std::unexpected(StepError::from(nonce.error()));
+    auto preparation = prepare_oidc_identity(config.identity, std::move(mint_jwt));
+    if (!preparation) return std::unexpected(StepError::of(std::move(preparation.error())));
+    const std::string nonce = generate_pop_nonce();
     const std::string& peer_aid = peer->manifest.aid.as_str();
     auto identity = build_identity_proof(
-        *preparation, {config.key->aid().as_str(), peer_aid, message_id, *nonce, timestamp},
+        *preparation, {config.key->aid().as_str(), peer_aid, message_id, nonce, timestamp},
         *config.key);
-    if (!identity) return std::unexpected(StepError::from(identity.error()));
+    if (!identity) return std::unexpected(StepError::of(std::move(identity.error())));
 
     const MutualHelloPayload payload{std::move(*identity), *config.manifest,
-                                     std::move(requested_grants), *nonce, std::nullopt};
-    session.state = InitiatorState{InitiatorState::HelloSent{*nonce, peer_aid}};
+                                     std::move(requested_grants), nonce, std::nullopt};
+    session.state = InitiatorState{InitiatorState::HelloSent{nonce, peer_aid}};
     return sign_and_write(*config.key, MessageType::MutualHello, payload, message_id, timestamp);
 }
 
@@ -86,13 +84,13 @@ std::expected<std::string, StepError> process_hello_ack(InitiatorSession& sessio
                                                         std::string_view hello_ack_json) {
     auto envelope = read_envelope(hello_ack_json);
     if (!envelope) return std::unexpected(std::move(envelope.error()));
-    auto payload = read_payload<MutualHelloAckPayload>(*envelope, "invalid hello_ack payload: ");
+    auto payload = read_payload<MutualHelloAckPayload>(*envelope);
     if (!payload) return std::unexpected(std::move(payload.error()));
     const SessionSettings settings = session.config.settings(unix_now());
-    if (!session.state) return std::unexpected(StepError::failed("call build_hello() first"));
+    if (!session.state) return std::unexpected(StepError{StepError::Kind::NotStarted});
 
     auto commit = on_hello_ack(*session.state, *envelope, *payload, settings);
-    if (!commit) return std::unexpected(StepError::from(commit.error()));
+    if (!commit) return std::unexpected(StepError::of(std::move(commit.error())));
     return sign_and_write(settings.signing_key, MessageType::MutualCommit, *commit, Uuid::new_v4(),
                           unix_now());
 }
@@ -135,15 +133,13 @@ std::expected<std::string, StepError> complete(InitiatorSession& session,
                                                std::string_view commit_ack_json) {
     auto envelope = read_envelope(commit_ack_json);
     if (!envelope) return std::unexpected(std::move(envelope.error()));
-    auto payload = read_payload<MutualCommitAckPayload>(*envelope, "invalid commit_ack payload: ");
+    auto payload = read_payload<MutualCommitAckPayload>(*envelope);
     if (!payload) return std::unexpected(std::move(payload.error()));
     const SessionSettings settings = session.config.settings(unix_now());
-    if (!session.state) {
-        return std::unexpected(StepError::failed("call process_hello_ack() first"));
-    }
+    if (!session.state) return std::unexpected(StepError{StepError::Kind::NotStarted});
 
     auto received = on_commit_ack(*session.state, envelope->sender.agent_id, *payload, settings);
-    if (!received) return std::unexpected(StepError::from(received.error()));
+    if (!received) return std::unexpected(StepError::of(std::move(received.error())));
     return render_tct_envelope_json(*received);
 }
 

@@ -1,10 +1,9 @@
 // The initiator's side of the handshake: MUTUAL_HELLO out, MUTUAL_HELLO_ACK in and
 // MUTUAL_COMMIT out, MUTUAL_COMMIT_ACK in.
 //
-// Each step reads its input before it judges: the message is parsed and its payload read
-// (Malformed on failure), the clock is read once for the step's settings, and only then is the
-// session's state consulted. The state changes only inside the inner step; the reply is signed
-// and written afterwards.
+// Each step reads its input before it judges: the message is parsed and its payload read, the
+// clock is read once for the step's settings, and only then is the session's state consulted.
+// The state changes only inside the inner step; the reply is signed and written afterwards.
 #pragma once
 
 #include <expected>
@@ -13,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "vesk/core/envelope.h"
+#include "vesk/handshake/envelope.h"
 #include "vesk/handshake/identity.h"
 #include "vesk/handshake/messages.h"
 #include "vesk/handshake/session.h"
@@ -23,11 +22,12 @@
 namespace vesk::handshake {
 
 // Step 1: starts a new handshake with the agent whose ManifestEnvelope is given, whatever the
-// session held before. Returns the MUTUAL_HELLO envelope JSON.
+// session held before. An OIDC agent proves its identity with a token from `mint_jwt`. Returns
+// the MUTUAL_HELLO envelope JSON.
 std::expected<std::string, StepError> build_hello(InitiatorSession& session,
                                                   std::string_view peer_manifest_json,
                                                   std::vector<std::string> requested_grants,
-                                                  const PrepareOwnIdentity& prepare_own_identity);
+                                                  std::optional<MintJwtFn> mint_jwt);
 
 // Step 2: checks MUTUAL_HELLO_ACK and returns the MUTUAL_COMMIT envelope JSON.
 std::expected<std::string, StepError> process_hello_ack(InitiatorSession& session,

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "vesk/core/aid.h"
-#include "vesk/core/json_error.h"
+#include "vesk/core/json_record.h"
 #include "vesk/crypto/jws.h"
 #include "vesk/handshake/error.h"
 #include "vesk/handshake/jwk.h"
@@ -46,6 +46,17 @@ struct Aud {
     bool contains(std::string_view audience) const;
 };
 
+}  // namespace vesk::handshake
+
+// A text, else a list of texts, else neither. The mismatch carries no position of its own: the
+// enclosing record gives it the one where that record ends.
+template <>
+struct vesk::json::Codec<vesk::handshake::Aud> {
+    static Result<handshake::Aud> read(TextReader& r);
+};
+
+namespace vesk::handshake {
+
 struct OidcCnf {
     std::string jkt;
 };
@@ -55,16 +66,30 @@ struct OidcClaims {
     std::string iss;
     std::string sub;
     Aud aud;
-    std::int64_t iat;
-    std::int64_t exp;
+    std::int64_t iat = 0;
+    std::int64_t exp = 0;
     std::optional<std::string> nonce;
     std::optional<OidcCnf> cnf;
 };
 
-// Lenient readers: unknown members skipped; repeated, missing or ill-typed members, and
-// anything after the value, refused with positioned errors.
-json::Result<JwtHeader> read_jwt_header(std::span<const std::uint8_t> bytes);
-json::Result<OidcClaims> read_oidc_claims(std::span<const std::uint8_t> bytes);
+// Read leniently, as identity providers write them: unknown members skipped; repeated, missing
+// or ill-typed members, and anything after the value, refused with positioned errors.
+constexpr auto describe_json(std::type_identity<JwtHeader>) {
+    return json::open_record("struct JwtHeader", json::member("alg", &JwtHeader::alg),
+                             json::member("kid", &JwtHeader::kid));
+}
+
+constexpr auto describe_json(std::type_identity<OidcCnf>) {
+    return json::open_record("struct Cnf", json::member("jkt", &OidcCnf::jkt));
+}
+
+constexpr auto describe_json(std::type_identity<OidcClaims>) {
+    using C = OidcClaims;
+    return json::open_record("struct OidcClaims", json::member("iss", &C::iss),
+                             json::member("sub", &C::sub), json::member("aud", &C::aud),
+                             json::member("iat", &C::iat), json::member("exp", &C::exp),
+                             json::member("nonce", &C::nonce), json::member("cnf", &C::cnf));
+}
 
 // The first key whose kid equals the header's, or the first without a kid when the header has
 // none; failing that, the only key when there is exactly one and the header has no kid.

@@ -21,41 +21,39 @@ std::expected<HelloAnswer, HandshakeError> on_hello(const VeskEnvelope& envelope
     auto initiator_key =
         verify_peer_identity(envelope, hello.manifest, hello.identity, hello.pop_nonce, settings);
     if (!initiator_key) return std::unexpected(std::move(initiator_key.error()));
-    auto nonce = generate_pop_nonce();
-    if (!nonce) return std::unexpected(std::move(nonce.error()));
+    const std::string nonce = generate_pop_nonce();
     const manifest::Manifest& initiator = hello.manifest;
-    auto identity = build_identity_proof(own_identity,
-                                         {settings.signing_key.aid().as_str(),
-                                          initiator.aid.as_str(), message_id, *nonce, timestamp},
-                                         settings.signing_key);
+    auto identity = build_identity_proof(
+        own_identity,
+        {settings.signing_key.aid().as_str(), initiator.aid.as_str(), message_id, nonce, timestamp},
+        settings.signing_key);
     if (!identity) return std::unexpected(std::move(identity.error()));
 
     return HelloAnswer{
         MutualHelloAckPayload{std::move(*identity), settings.own_manifest,
-                              std::move(requested_grants), *nonce, hello.pop_nonce, std::nullopt},
-        ResponderState::AwaitingCommit{*initiator_key, hello.identity, *nonce, hello.pop_nonce,
+                              std::move(requested_grants), nonce, hello.pop_nonce, std::nullopt},
+        ResponderState::AwaitingCommit{*initiator_key, hello.identity, nonce, hello.pop_nonce,
                                        initiator.aid.as_str(), hello.requested_grants,
                                        initiator.offered_capabilities, initiator.expires_at},
     };
 }
 
 std::expected<std::pair<std::string, std::string>, StepError> process_hello(
-    ResponderSession& session, std::string_view hello_json,
-    const PrepareOwnIdentity& prepare_own_identity) {
+    ResponderSession& session, std::string_view hello_json, std::optional<MintJwtFn> mint_jwt) {
     auto envelope = read_envelope(hello_json);
     if (!envelope) return std::unexpected(std::move(envelope.error()));
-    auto hello = read_payload<MutualHelloPayload>(*envelope, "invalid hello payload: ");
+    auto hello = read_payload<MutualHelloPayload>(*envelope);
     if (!hello) return std::unexpected(std::move(hello.error()));
     const Uuid message_id = Uuid::new_v4();
     const std::int64_t timestamp = unix_now();
     const SessionSettings settings = session.config.settings(unix_now());
-    auto preparation = prepare_own_identity();
-    if (!preparation) return std::unexpected(std::move(preparation.error()));
+    auto preparation = prepare_oidc_identity(session.config.identity, std::move(mint_jwt));
+    if (!preparation) return std::unexpected(StepError::of(std::move(preparation.error())));
 
     // Ask the initiator for everything its Manifest offers.
     auto answer = on_hello(*envelope, *hello, *preparation, message_id, timestamp, settings,
                            hello->manifest.offered_capabilities);
-    if (!answer) return std::unexpected(StepError::from(answer.error()));
+    if (!answer) return std::unexpected(StepError::of(std::move(answer.error())));
     std::string session_id = Uuid::new_v4().to_string();
     session.state = ResponderState{std::move(answer->state)};
     auto reply = sign_and_write(settings.signing_key, MessageType::MutualHelloAck, answer->payload,
@@ -112,13 +110,13 @@ std::expected<std::pair<std::string, std::string>, StepError> process_commit(
     ResponderSession& session, std::string_view commit_json) {
     auto envelope = read_envelope(commit_json);
     if (!envelope) return std::unexpected(std::move(envelope.error()));
-    auto commit = read_payload<MutualCommitPayload>(*envelope, "invalid commit payload: ");
+    auto commit = read_payload<MutualCommitPayload>(*envelope);
     if (!commit) return std::unexpected(std::move(commit.error()));
     const SessionSettings settings = session.config.settings(unix_now());
-    if (!session.state) return std::unexpected(StepError::failed("call process_hello() first"));
+    if (!session.state) return std::unexpected(StepError{StepError::Kind::NotStarted});
 
     auto answer = on_commit(*session.state, envelope->sender.agent_id, *commit, settings);
-    if (!answer) return std::unexpected(StepError::from(answer.error()));
+    if (!answer) return std::unexpected(StepError::of(std::move(answer.error())));
     auto reply = sign_and_write(settings.signing_key, MessageType::MutualCommitAck, answer->payload,
                                 Uuid::new_v4(), unix_now());
     if (!reply) return std::unexpected(std::move(reply.error()));

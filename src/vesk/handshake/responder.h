@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "vesk/core/envelope.h"
+#include "vesk/handshake/envelope.h"
 #include "vesk/handshake/identity.h"
 #include "vesk/handshake/messages.h"
 #include "vesk/handshake/session.h"
@@ -20,11 +20,11 @@
 
 namespace vesk::handshake {
 
-// Answers a MUTUAL_HELLO in any state, starting a new handshake when it succeeds. Returns the
-// MUTUAL_HELLO_ACK envelope JSON and a new session identifier.
+// Answers a MUTUAL_HELLO in any state, starting a new handshake when it succeeds; an OIDC agent
+// proves its identity with a token from `mint_jwt`. Returns the MUTUAL_HELLO_ACK envelope JSON
+// and a new session identifier.
 std::expected<std::pair<std::string, std::string>, StepError> process_hello(
-    ResponderSession& session, std::string_view hello_json,
-    const PrepareOwnIdentity& prepare_own_identity);
+    ResponderSession& session, std::string_view hello_json, std::optional<MintJwtFn> mint_jwt);
 
 // Checks MUTUAL_COMMIT; returns the MUTUAL_COMMIT_ACK envelope JSON and the handover JSON of
 // the TCT and voucher the initiator issued to this agent.

@@ -13,8 +13,7 @@ Aid held_aid(const std::string& text) {
 std::expected<VeskEnvelope, StepError> read_envelope(std::string_view text) {
     auto envelope = VeskEnvelope::deserialize(text);
     if (!envelope) {
-        return std::unexpected(
-            StepError::malformed("invalid envelope JSON: " + envelope.error().text()));
+        return std::unexpected(StepError::unreadable(StepError::Kind::Envelope, envelope.error()));
     }
     return std::move(*envelope);
 }

@@ -4,36 +4,42 @@
 
 #include <cstdint>
 #include <expected>
-#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
-#include "vesk/core/envelope.h"
 #include "vesk/core/json_record.h"
 #include "vesk/core/uuid.h"
 #include "vesk/crypto/keys.h"
+#include "vesk/handshake/envelope.h"
 #include "vesk/handshake/error.h"
 #include "vesk/handshake/identity.h"
 
 namespace vesk::handshake {
 
+// Why a step failed, by where it stopped.
 struct StepError {
-    // Malformed: the input could not be read; Failed: a refused check, an order error or a
-    // failure to build the reply.
-    enum class Kind { Malformed, Failed };
+    enum class Kind {
+        PeerManifest,  // json: build_hello's peer ManifestEnvelope does not read
+        Envelope,      // json: the message is not a VeskEnvelope
+        Payload,       // json: its payload does not read as the step's payload
+        NotStarted,    // the session has no state yet: its earlier step never succeeded
+        OwnIdentity,   // identity: the agent's own identity cannot be proved
+        Refused,       // handshake: a check, or making the answer, failed
+        Reply,         // detail: the reply could not be signed and written
+    };
     Kind kind;
-    std::string message;
+    json::Error json{};
+    std::optional<PrepareError> identity{};
+    std::optional<HandshakeError> handshake{};
+    std::string detail{};
 
-    static StepError malformed(std::string message) {
-        return {Kind::Malformed, std::move(message)};
+    static StepError unreadable(Kind kind, json::Error error) { return {kind, std::move(error)}; }
+    static StepError of(PrepareError error) { return {Kind::OwnIdentity, {}, std::move(error)}; }
+    static StepError of(HandshakeError error) {
+        return {Kind::Refused, {}, std::nullopt, std::move(error)};
     }
-    static StepError failed(std::string message) { return {Kind::Failed, std::move(message)}; }
-    static StepError from(const HandshakeError& error) { return failed(error.text()); }
 };
-
-// Prepares the own identity; a step calls it once, after reading its input and before any
-// check of it.
-using PrepareOwnIdentity = std::function<std::expected<OwnIdentityPreparation, StepError>()>;
 
 // An AID text kept in a handshake state, which was read from a Manifest and so parses.
 Aid held_aid(const std::string& text);
@@ -41,13 +47,11 @@ Aid held_aid(const std::string& text);
 // The envelope is read strictly; its signature, version and type are not looked at.
 std::expected<VeskEnvelope, StepError> read_envelope(std::string_view text);
 
-// `prefix` names the message, e.g. "invalid hello payload: ".
 template <class Payload>
-std::expected<Payload, StepError> read_payload(const VeskEnvelope& envelope,
-                                               std::string_view prefix) {
+std::expected<Payload, StepError> read_payload(const VeskEnvelope& envelope) {
     auto payload = json::from_value<Payload>(envelope.payload);
     if (!payload) {
-        return std::unexpected(StepError::malformed(std::string(prefix) + payload.error().text()));
+        return std::unexpected(StepError::unreadable(StepError::Kind::Payload, payload.error()));
     }
     return std::move(*payload);
 }
@@ -60,7 +64,10 @@ std::expected<std::string, StepError> sign_and_write(const SigningKey& key, Mess
                                                      std::int64_t timestamp) {
     auto envelope =
         VeskEnvelope::new_signed_with(key, type, json::to_value(payload), message_id, timestamp);
-    if (!envelope) return std::unexpected(StepError::failed(envelope.error().text()));
+    if (!envelope) {
+        return std::unexpected(
+            StepError{StepError::Kind::Reply, {}, {}, {}, envelope.error().text()});
+    }
     return envelope->serialize();
 }
 

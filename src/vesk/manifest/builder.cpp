@@ -5,9 +5,10 @@
 
 #include "vesk/core/base64url.h"
 #include "vesk/core/clock.h"
+#include "vesk/core/protocol.h"
+#include "vesk/core/random.h"
 #include "vesk/core/saturating.h"
 #include "vesk/core/url.h"
-#include "vesk/crypto/random.h"
 #include "vesk/crypto/sha256.h"
 #include "vesk/crypto/signature_text.h"
 #include "vesk/manifest/verifier.h"
@@ -15,11 +16,9 @@
 namespace vesk::manifest {
 namespace {
 
-std::expected<ManifestPop, ManifestError> prove_possession(const SigningKey& key) {
+ManifestPop prove_possession(const SigningKey& key) {
     std::array<std::uint8_t, 16> challenge{};
-    if (auto drawn = os_random(challenge); !drawn) {
-        return std::unexpected(ManifestError::of(ManifestError::Kind::Rng, drawn.error()));
-    }
+    random_bytes(challenge);
     return ManifestPop{b64u_encode(challenge), sign_digest_to_text(key, sha256(challenge))};
 }
 
@@ -42,12 +41,10 @@ std::expected<Manifest, ManifestError> build_signed_manifest(ManifestBuilder bui
     if (auto checked = check_identity_hint(*builder.identity_hint); !checked) {
         return std::unexpected(checked.error());
     }
-    auto pop = prove_possession(builder.key);
-    if (!pop) return std::unexpected(pop.error());
     const std::int64_t published_at = builder.issued_at ? *builder.issued_at : unix_now();
 
     Manifest manifest{
-        .version = std::string(kManifestVersion),
+        .version = std::string(kProtocolVersion),
         .aid = builder.key.aid(),
         .display_name = std::move(builder.display_name),
         .identity_hint = std::move(*builder.identity_hint),
@@ -57,7 +54,7 @@ std::expected<Manifest, ManifestError> build_signed_manifest(ManifestBuilder bui
         .accepted_signature_algorithms = std::nullopt,
         .offered_capabilities = std::move(builder.offered_capabilities),
         .required_peer_capabilities = std::move(builder.required_capabilities),
-        .proof_of_possession = std::move(*pop),
+        .proof_of_possession = prove_possession(builder.key),
         .published_at = published_at,
         .expires_at = sat_add(published_at, builder.lifetime_secs),
         .extensions = std::nullopt,
@@ -91,10 +88,6 @@ std::string ManifestRequestError::text() const {
             return "manifest build failed: " + build.text();
     }
     return {};
-}
-
-bool ManifestRequestError::is_malformed_input() const {
-    return kind != RequestKind::PinnedKeyNeedsEd25519 && kind != RequestKind::BuildFailed;
 }
 
 std::expected<Manifest, ManifestRequestError> build_agent_manifest(const SigningKey& key,

@@ -61,8 +61,6 @@ struct ManifestRequestError {
     ManifestError build{};  // BuildFailed only
 
     std::string text() const;
-    // Malformed arguments, as opposed to an operation that cannot be done.
-    bool is_malformed_input() const;
 };
 
 // Applies the request's rules in order and builds the signed Manifest.

@@ -10,7 +10,7 @@
 namespace vesk::manifest {
 
 struct ManifestError {
-    // The order fixes the code table: the first seven kinds have codes of their own.
+    // The order is the variant number; code() names the first seven, the rest are "malformed".
     enum class Kind {
         Expired,
         SignatureInvalid,

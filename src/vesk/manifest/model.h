@@ -19,8 +19,6 @@
 
 namespace vesk::manifest {
 
-inline constexpr std::string_view kManifestVersion = "vesk/0.2";
-
 enum class IdentityType { Oidc, PinnedKey };
 
 std::string_view name(IdentityType type);

@@ -1,6 +1,7 @@
 #include "vesk/manifest/verifier.h"
 
 #include "vesk/core/base64url.h"
+#include "vesk/core/protocol.h"
 #include "vesk/crypto/keys.h"
 #include "vesk/crypto/sha256.h"
 #include "vesk/crypto/signature_text.h"
@@ -35,7 +36,7 @@ std::expected<void, ManifestError> check_identity_hint(const IdentityHint& hint)
 
 std::expected<void, ManifestError> verify_manifest(const Manifest& manifest, std::int64_t now) {
     using enum ManifestError::Kind;
-    if (manifest.version != kManifestVersion) return fail(VersionUnknown);
+    if (manifest.version != kProtocolVersion) return fail(VersionUnknown);
     if (manifest.expires_at < now) return fail(Expired);
 
     auto key = VerifyingKey::from_aid(manifest.aid);

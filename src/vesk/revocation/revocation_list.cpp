@@ -1,6 +1,7 @@
 #include "vesk/revocation/revocation_list.h"
 
 #include "vesk/core/canonical_json.h"
+#include "vesk/core/protocol.h"
 #include "vesk/crypto/sha256.h"
 #include "vesk/crypto/signature_text.h"
 
@@ -26,7 +27,7 @@ std::expected<void, TctError> verify(const RevocationListEnvelope& envelope,
                                      const Aid& expected_issuer, std::int64_t now) {
     using Kind = TctError::Kind;
     const RevocationList& list = envelope.revocation_list;
-    if (list.version != kSnapshotVersion) {
+    if (list.version != kProtocolVersion) {
         return std::unexpected(TctError::of(Kind::VersionUnsupported));
     }
     if (list.expires_at < now) return std::unexpected(TctError::of(Kind::Expired));

@@ -19,7 +19,6 @@
 
 namespace vesk::revocation {
 
-inline constexpr std::string_view kSnapshotVersion = "vesk/0.2";
 inline constexpr std::int64_t kDefaultSnapshotTtlSecs = 3600;
 
 struct RevocationEntry {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "vesk/core/clock.h"
+#include "vesk/core/protocol.h"
 #include "vesk/crypto/sha256.h"
 #include "vesk/crypto/signature_text.h"
 
@@ -14,29 +15,33 @@ std::expected<SessionTrustBundle, BundleError> build(const SigningKey& coordinat
                                                      std::optional<std::int64_t> issued_at) {
     using Kind = BundleError::Kind;
     if (participants.empty()) return std::unexpected(BundleError::of(Kind::EmptyParticipants));
-    SessionTrustBundle bundle;
-    bundle.version = kBundleVersion;
-    bundle.coordinator = coordinator.aid();
-    bundle.session_id = session_id ? *session_id : Uuid::new_v4();
-    bundle.issued_at = issued_at ? *issued_at : unix_now();
+    SessionTrustBundle bundle{
+        .version = std::string(kProtocolVersion),
+        .session_id = session_id ? *session_id : Uuid::new_v4(),
+        .coordinator = coordinator.aid(),
+        .issued_at = issued_at ? *issued_at : unix_now(),
+        .expires_at = 0,
+        .participants = {},
+        .extensions = std::nullopt,
+        .signature = {},
+    };
     for (std::size_t i = 0; i < participants.size(); ++i) {
         const ParticipantEntry& entry = participants[i];
-        auto claims = decode_participant_claims(entry.tct);
-        if (!claims) return std::unexpected(std::move(claims.error()));
-        if (claims->iss.as_str() != bundle.coordinator.as_str()) {
+        auto read = decode_participant_claims(entry.tct);
+        if (!read) return std::unexpected(std::move(read.error()));
+        const TctClaims& claims = read->claims;
+        if (claims.iss.as_str() != bundle.coordinator.as_str()) {
             return std::unexpected(BundleError::of(Kind::IssuerMismatch));
         }
-        if (claims->aud.as_str() != entry.aid.as_str()) {
+        if (claims.aud.as_str() != entry.aid.as_str()) {
             return std::unexpected(BundleError::of(Kind::AudienceMismatch));
         }
-        bundle.expires_at = i == 0 ? claims->exp : std::min(bundle.expires_at, claims->exp);
+        bundle.expires_at = i == 0 ? claims.exp : std::min(bundle.expires_at, claims.exp);
     }
-    auto bytes =
-        signing_bytes({bundle.version, bundle.session_id, bundle.coordinator, bundle.issued_at,
-                       bundle.expires_at, participants, bundle.extensions});
+    bundle.participants.assign(participants.begin(), participants.end());
+    auto bytes = signing_bytes(BundleSigningView::of(bundle));
     if (!bytes) return std::unexpected(std::move(bytes.error()));
     bundle.signature = sign_digest_to_text(coordinator, sha256(*bytes));
-    bundle.participants.assign(participants.begin(), participants.end());
     return bundle;
 }
 

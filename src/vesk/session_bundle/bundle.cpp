@@ -1,7 +1,7 @@
 #include "vesk/session_bundle/bundle.h"
 
 #include "vesk/core/canonical_json.h"
-#include "vesk/core/unknown_field.h"
+#include "vesk/core/json_reader.h"
 #include "vesk/crypto/jws.h"
 
 namespace vesk::session_bundle {
@@ -30,32 +30,26 @@ std::expected<std::string, BundleError> signing_bytes(const BundleSigningView& v
     return std::move(*bytes);
 }
 
-std::expected<TctClaims, BundleError> decode_participant_claims(std::string_view token) {
-    auto payload = jws::decode_segment(token);
-    if (!payload) {
+std::expected<jws::ReadToken<TctClaims>, BundleError> decode_participant_claims(
+    std::string_view token) {
+    auto decoded = jws::decode_payload(token);
+    if (!decoded) {
         return std::unexpected(
-            BundleError::canonicalization("participant tct: " + payload.error().text()));
+            BundleError::canonicalization("participant tct: " + decoded.error().text()));
     }
-    const std::string_view text = as_text(*payload);
-    if (auto malformed = parse_json_value_unique(text)) {
+    if (auto unique = json::TextReader(decoded->payload_text()).read_value(true); !unique) {
         return std::unexpected(
-            BundleError::canonicalization("participant tct claims: " + *malformed));
+            BundleError::canonicalization("participant tct claims: " + unique.error().text()));
     }
-    // An unknown claim is named even when other claims are missing or malformed.
-    if (auto value = json::from_json<json::Value>(text)) {
-        if (auto unknown = first_unknown_field(*value, kTctClaimNames)) {
-            return std::unexpected(BundleError::of(BundleError::Kind::UnknownField, *unknown));
-        }
-    }
-    auto claims = json::from_json<TctClaims>(text);
-    if (!claims) {
-        if (auto unknown = unknown_field_name(claims.error())) {
+    auto read = jws::read_claims<TctClaims>(std::move(*decoded));
+    if (!read) {
+        if (auto unknown = read.error().unknown_member()) {
             return std::unexpected(BundleError::of(BundleError::Kind::UnknownField, *unknown));
         }
         return std::unexpected(
-            BundleError::canonicalization("participant tct claims: " + claims.error().text()));
+            BundleError::canonicalization("participant tct claims: " + read.error().text()));
     }
-    return std::move(*claims);
+    return std::move(*read);
 }
 
 }  // namespace vesk::session_bundle

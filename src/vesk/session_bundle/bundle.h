@@ -20,8 +20,6 @@
 
 namespace vesk::session_bundle {
 
-inline constexpr std::string_view kBundleVersion = "vesk/0.2";
-
 struct ParticipantEntry {
     Aid aid;          // kept as received
     std::string tct;  // compact JWS, not examined when read
@@ -81,7 +79,9 @@ struct BundleSigningView {
 std::expected<std::string, BundleError> signing_bytes(const BundleSigningView& view);
 
 // The claims of a participant TCT, read strictly but without checking the token itself
-// (signature, type, version, times, issuer and audience are the caller's business).
-std::expected<TctClaims, BundleError> decode_participant_claims(std::string_view token);
+// (signature, type, version, times, issuer and audience are the caller's business). No object
+// of the payload may name a member twice, at any depth.
+std::expected<jws::ReadToken<TctClaims>, BundleError> decode_participant_claims(
+    std::string_view token);
 
 }  // namespace vesk::session_bundle

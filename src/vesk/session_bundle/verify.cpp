@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "vesk/core/protocol.h"
 #include "vesk/crypto/sha256.h"
 #include "vesk/crypto/signature_text.h"
 
@@ -11,16 +12,19 @@ namespace {
 
 using Kind = BundleError::Kind;
 
-// The smallest `exp` among the participant TCTs, read without verifying them.
-std::expected<std::int64_t, BundleError> earliest_expiry(
+using ReadTct = jws::ReadToken<TctClaims>;
+
+// The participant TCTs' claims, read without verifying the tokens.
+std::expected<std::vector<ReadTct>, BundleError> read_participants(
     std::span<const ParticipantEntry> participants) {
-    std::optional<std::int64_t> earliest;
+    std::vector<ReadTct> reads;
+    reads.reserve(participants.size());
     for (const ParticipantEntry& entry : participants) {
-        auto claims = decode_participant_claims(entry.tct);
-        if (!claims) return std::unexpected(std::move(claims.error()));
-        earliest = earliest ? std::min(*earliest, claims->exp) : claims->exp;
+        auto read = decode_participant_claims(entry.tct);
+        if (!read) return std::unexpected(std::move(read.error()));
+        reads.push_back(std::move(*read));
     }
-    return *earliest;
+    return reads;
 }
 
 std::expected<void, BundleError> check_signature(const SessionTrustBundle& bundle) {
@@ -56,16 +60,18 @@ bool has_participant(std::span<const ParticipantEntry> participants, const Aid& 
 
 std::expected<BundleVerdict, BundleError> verify(const SessionTrustBundle& bundle,
                                                  const BundleVerifyOptions& options) {
-    if (bundle.version != kBundleVersion) {
+    if (bundle.version != kProtocolVersion) {
         return std::unexpected(BundleError::of(Kind::VersionMismatch));
     }
     if (bundle.expires_at < options.now) return std::unexpected(BundleError::of(Kind::Expired));
     if (bundle.participants.empty()) {
         return std::unexpected(BundleError::of(Kind::EmptyParticipants));
     }
-    auto earliest = earliest_expiry(bundle.participants);
-    if (!earliest) return std::unexpected(std::move(earliest.error()));
-    if (*earliest != bundle.expires_at) {
+    auto reads = read_participants(bundle.participants);
+    if (!reads) return std::unexpected(std::move(reads.error()));
+    const auto earliest =
+        std::ranges::min_element(*reads, {}, [](const ReadTct& r) { return r.claims.exp; });
+    if (earliest->claims.exp != bundle.expires_at) {
         return std::unexpected(BundleError::of(Kind::ExpiresAtMismatch));
     }
     if (!has_participant(bundle.participants, options.verifier)) {
@@ -75,17 +81,20 @@ std::expected<BundleVerdict, BundleError> verify(const SessionTrustBundle& bundl
         return std::unexpected(std::move(signed_ok.error()));
     }
 
+    // The claims read above are the ones each participant TCT is verified with.
     BundleVerdict verdict{BundleVerdict::Kind::Clear, {}, {}};
-    for (const ParticipantEntry& entry : bundle.participants) {
-        auto verified = verify_tct_token(entry.tct, {.issuer_manifest_expires_at = std::nullopt,
-                                                     .expected_audience = entry.aid,
-                                                     .issuer = bundle.coordinator,
-                                                     .now = options.now,
-                                                     .revocation_check = nullptr,
-                                                     .clock_skew_secs = 0});
+    for (std::size_t i = 0; i < bundle.participants.size(); ++i) {
+        const ParticipantEntry& entry = bundle.participants[i];
+        const ReadTct& read = (*reads)[i];
+        auto verified = verify_read_tct(read, {.issuer_manifest_expires_at = std::nullopt,
+                                               .expected_audience = entry.aid,
+                                               .issuer = bundle.coordinator,
+                                               .now = options.now,
+                                               .revocation_check = nullptr,
+                                               .clock_skew_secs = 0});
         if (!verified) return std::unexpected(participant_error(std::move(verified.error())));
         const bool revoked =
-            options.revocation_check && options.revocation_check->is_revoked(verified->claims.jti);
+            options.revocation_check && options.revocation_check->is_revoked(read.claims.jti);
         (revoked ? verdict.dropped_aids : verdict.active_aids).push_back(entry.aid.as_str());
     }
     if (!verdict.dropped_aids.empty()) verdict.kind = BundleVerdict::Kind::Degraded;

@@ -46,7 +46,7 @@ void TctCache::clear() {
     order_.clear();
 }
 
-std::expected<std::shared_ptr<const TctIdentity>, TctCheckFailure> verify_tct_cached(
+std::expected<std::shared_ptr<const TctIdentity>, TctCheckError> verify_tct_cached(
     TctCache& cache, const Aid& own_aid, std::string_view token, std::string_view required_grant,
     std::optional<std::string_view> expected_audience, const RevokedJtiSet* revoked,
     std::int64_t now) {

@@ -48,7 +48,7 @@ class TctCache {
 // is answered from the cache, without the signature check, when it is not revoked, was verified
 // for the same audience, has not reached its expiry and carries the grant; every other call
 // verifies in full and records a success.
-std::expected<std::shared_ptr<const TctIdentity>, TctCheckFailure> verify_tct_cached(
+std::expected<std::shared_ptr<const TctIdentity>, TctCheckError> verify_tct_cached(
     TctCache& cache, const Aid& own_aid, std::string_view token, std::string_view required_grant,
     std::optional<std::string_view> expected_audience, const RevokedJtiSet* revoked,
     std::int64_t now);

@@ -1,7 +1,6 @@
 // The claim set of a TCT and its confirmation member.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <expected>
 #include <optional>
@@ -12,17 +11,10 @@
 #include "vesk/core/aid.h"
 #include "vesk/core/json_record.h"
 #include "vesk/core/uuid.h"
-#include "vesk/crypto/jws.h"
-#include "vesk/tokens/precheck.h"
+#include "vesk/crypto/token_claims.h"
 #include "vesk/tokens/tct_error.h"
 
 namespace vesk {
-
-inline constexpr std::string_view kProtocolVersion = "vesk/0.2";
-
-// The names of the TCT claims, in declaration order.
-inline constexpr std::array<std::string_view, 10> kTctClaimNames = {
-    "ver", "jti", "iss", "sub", "aud", "iat", "exp", "grants", "cnf", "ext"};
 
 struct Cnf {
     std::string jkt;  // JWK thumbprint of the subject's public key
@@ -55,17 +47,10 @@ constexpr auto describe_json(std::type_identity<TctClaims>) {
 }
 
 // Claims are read strictly with json::from_json<TctClaims> (text, positioned errors) or
-// json::from_value<TctClaims> (a parsed value).
+// json::from_value<TctClaims> (a parsed value), and from tokens with jws::read_token.
 
-// Payload bytes viewed as text.
-inline std::string_view as_text(const Bytes& bytes) {
-    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
-}
-
-// A claims reading error as a TctError: an unknown member by name, anything else malformed.
-TctError claims_read_error(const json::Error& error);
-
-// A failed early member check as a TctError.
-TctError tct_error_from(PrecheckFailure failure);
+// A token's claims that could not be had, as a TctError: an unknown member by name, a payload
+// that is no JSON or no claim set malformed, the token itself by its crypto error.
+TctError tct_error(jws::ClaimsFault fault);
 
 }  // namespace vesk

@@ -2,6 +2,7 @@
 
 #include "vesk/core/clock.h"
 #include "vesk/core/json_write.h"
+#include "vesk/core/protocol.h"
 #include "vesk/core/saturating.h"
 #include "vesk/crypto/jws.h"
 #include "vesk/crypto/thumbprint.h"
@@ -31,10 +32,8 @@ std::expected<MintedTct, TctError> mint_tct(TctMintRequest request) {
     if (request.subject->public_key_bytes() != request.subject_pubkey->to_bytes()) {
         return std::unexpected(TctError::of(K::CnfMismatch));
     }
-    auto jkt = jwk_thumbprint(*request.subject_pubkey);
-    if (!jkt) return std::unexpected(TctError::from(std::move(jkt.error())));
 
-    const SigningKey& key = *request.issuer_key;
+    const SigningKey& key = request.issuer_key;
     const std::int64_t iat = request.issued_at ? *request.issued_at : unix_now();
     TctClaims claims{
         .ver = std::string(kProtocolVersion),
@@ -45,7 +44,7 @@ std::expected<MintedTct, TctError> mint_tct(TctMintRequest request) {
         .iat = iat,
         .exp = sat_add(iat, request.ttl_secs),
         .grants = std::move(request.grants),
-        .cnf = Cnf{std::move(*jkt)},
+        .cnf = Cnf{jwk_thumbprint(*request.subject_pubkey)},
         .ext = std::nullopt,
     };
     auto token = encode_tct_jws(key, claims);

@@ -19,14 +19,14 @@ inline constexpr std::int64_t kDefaultTctTtlSecs = 3600;
 
 // The settings of one mint; fields left alone keep the defaults shown.
 struct TctMintRequest {
-    explicit TctMintRequest(const SigningKey& issuer_key) : issuer_key(&issuer_key) {}
+    explicit TctMintRequest(const SigningKey& issuer_key) : issuer_key(issuer_key) {}
 
     std::optional<std::int64_t> issued_at;  // absent: the clock
     std::optional<VerifyingKey> subject_pubkey;
     std::vector<std::string> grants;
     std::optional<Aid> subject;
     std::optional<Aid> audience;   // must be the same text as subject
-    const SigningKey* issuer_key;  // borrowed; signs the TCT and the voucher
+    const SigningKey& issuer_key;  // borrowed; signs the TCT and the voucher
     std::int64_t ttl_secs = kDefaultTctTtlSecs;
     bool with_grant_voucher = true;
     std::optional<Uuid> jti;  // absent: a new version-4 UUID

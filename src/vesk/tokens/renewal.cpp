@@ -4,50 +4,66 @@
 #include <array>
 
 #include "vesk/core/base64url.h"
+#include "vesk/core/random.h"
 #include "vesk/core/saturating.h"
-#include "vesk/core/unknown_field.h"
 #include "vesk/crypto/jws.h"
-#include "vesk/crypto/random.h"
 #include "vesk/crypto/sha256.h"
 #include "vesk/crypto/signature_text.h"
-#include "vesk/tokens/precheck.h"
 #include "vesk/tokens/verify.h"
 
 namespace vesk {
 namespace {
 
-// Reads the claims without verifying anything, only to learn the audience to verify against.
+// Reads the claims without verifying anything, only to learn the audience to verify against: the
+// payload as one JSON value, unknown members refused when the token declares the TCT type, then
+// the claims read from that value.
 std::expected<TctClaims, TctError> peek_claims(std::string_view token) {
-    auto payload = jws::decode_segment(token);
-    if (!payload) return std::unexpected(TctError::from(std::move(payload.error())));
-    auto value = json::parse(as_text(*payload));
+    auto decoded = jws::decode_payload(token);
+    if (!decoded) return std::unexpected(TctError::from(std::move(decoded.error())));
+    auto value = json::parse(decoded->payload_text());
     if (!value) return std::unexpected(TctError::claims_malformed(value.error().text()));
     if (JwsHeader::parse(token) == jws::kTypTct) {
-        if (auto unknown = first_unknown_field(*value, kTctClaimNames)) {
+        if (auto unknown = json::first_undeclared_member<TctClaims>(*value)) {
             return std::unexpected(TctError::unknown_field(std::move(*unknown)));
         }
     }
     auto claims = json::from_value<TctClaims>(*value);
-    if (!claims) return std::unexpected(claims_read_error(claims.error()));
+    if (!claims) return std::unexpected(tct_error(jws::ClaimsFault::of(std::move(claims.error()))));
     return std::move(*claims);
+}
+
+// The TCT to renew, verified as this agent's own and valid now, against the audience it names.
+std::expected<TctClaims, TctError> verify_current(std::string_view token,
+                                                  const SigningKey& issuer_key, std::int64_t now) {
+    const auto options = [&](const Aid& audience) {
+        return TctVerifyOptions{.issuer_manifest_expires_at = std::nullopt,
+                                .expected_audience = audience,
+                                .issuer = issuer_key.aid(),
+                                .now = now,
+                                .revocation_check = nullptr,
+                                .clock_skew_secs = 0};
+    };
+    // Claims that read strictly are what the unverified reading gives: they are checked as read.
+    if (auto read = jws::read_token<TctClaims>(token)) {
+        if (auto verified = verify_read_tct(*read, options(read->claims.aud)); !verified) {
+            return std::unexpected(std::move(verified.error()));
+        }
+        return std::move(read->claims);
+    }
+    auto peeked = peek_claims(token);
+    if (!peeked) return std::unexpected(std::move(peeked.error()));
+    auto verified = verify_tct_token(token, options(peeked->aud));
+    if (!verified) return std::unexpected(std::move(verified.error()));
+    return std::move(verified->claims);
 }
 
 }  // namespace
 
-std::expected<std::string, std::string> build_renewal_request(const SigningKey& holder_key,
-                                                              std::string_view current_tct) {
+std::string build_renewal_request(const SigningKey& holder_key, std::string_view current_tct) {
     std::array<std::uint8_t, 16> nonce;
-    if (auto drawn = os_random(nonce); !drawn)
-        return std::unexpected("rng failure: " + drawn.error());
-    TctRenewalPayload payload{std::string(current_tct), b64u_encode(nonce), {}};
-    auto decoded = b64u_decode(payload.pop_nonce);
-    if (!decoded) {
-        return std::unexpected(
-            "renewal request build failed: " +
-            TctError::claims_malformed("pop_nonce: " + std::string(text(decoded.error()))).text());
-    }
-    payload.pop_signature = sign_digest_to_text(holder_key, sha256(*decoded));
-    return json::to_json(payload);
+    random_bytes(nonce);
+    return json::to_json(TctRenewalPayload{std::string(current_tct), b64u_encode(nonce),
+                                           sign_digest_to_text(holder_key, sha256(nonce))});
 }
 
 std::expected<MintedTct, TctError> process_renewal_request(const TctRenewalPayload& request,
@@ -55,20 +71,9 @@ std::expected<MintedTct, TctError> process_renewal_request(const TctRenewalPaylo
                                                            std::int64_t manifest_exp,
                                                            std::int64_t now, std::int64_t new_ttl) {
     using K = TctError::Kind;
-    auto peeked = peek_claims(request.current_tct);
-    if (!peeked) return std::unexpected(std::move(peeked.error()));
-
-    const TctVerifyOptions options{
-        .issuer_manifest_expires_at = std::nullopt,
-        .expected_audience = peeked->aud,
-        .issuer = issuer_key.aid(),
-        .now = now,
-        .revocation_check = nullptr,
-        .clock_skew_secs = 0,
-    };
-    auto verified = verify_tct_token(request.current_tct, options);
+    auto verified = verify_current(request.current_tct, issuer_key, now);
     if (!verified) return std::unexpected(std::move(verified.error()));
-    TctClaims& current = verified->claims;
+    TctClaims& current = *verified;
 
     auto holder_key = VerifyingKey::from_aid(current.sub);
     if (!holder_key) return std::unexpected(TctError::from(std::move(holder_key.error())));

@@ -28,9 +28,9 @@ constexpr auto describe_json(std::type_identity<TctRenewalPayload>) {
                         json::member("pop_signature", &P::pop_signature));
 }
 
-// Holder side: the request JSON, or the message of the RuntimeError to raise.
-std::expected<std::string, std::string> build_renewal_request(const SigningKey& holder_key,
-                                                              std::string_view current_tct);
+// Holder side: the request JSON for `current_tct` (taken as it is), with a fresh 16-byte nonce
+// signed through its SHA-256.
+std::string build_renewal_request(const SigningKey& holder_key, std::string_view current_tct);
 
 // Issuer side: verifies the TCT as one of `issuer_key`'s own and the proof of possession, then
 // mints a replacement that lives min(new_ttl, manifest_exp - now) seconds.

@@ -10,7 +10,7 @@
 namespace vesk {
 
 struct TctError {
-    // The order is fixed: revocation snapshot codes derive from the position.
+    // The order is the variant number.
     enum class Kind {
         VersionUnsupported,
         SignatureInvalid,

@@ -50,24 +50,36 @@ struct VerifiedTct {
     TctClaims claims;
 };
 
+// The form, the signature by `options.issuer` and the claims, in a fixed order; a token that
+// declares the TCT type has its payload looked into before its signature.
 std::expected<VerifiedTct, TctError> verify_tct_token(std::string_view token,
                                                       const TctVerifyOptions& options);
 
-// A failure of the agent-facing checks: malformed input (ValueError) or a failed check
-// (RuntimeError), with its full message.
-struct TctCheckFailure {
-    enum class Kind { Malformed, Failed };
+// verify_tct_token over a token whose claims read already: what is left is the signature and the
+// checks on the claims.
+std::expected<void, TctError> verify_read_tct(const jws::ReadToken<TctClaims>& read,
+                                              const TctVerifyOptions& options);
+
+// Why an agent's check of a TCT refused it, by the step that refused it.
+struct TctCheckError {
+    enum class Kind {
+        Compact,       // the token is not three segments, or its payload is no base64url
+        Claims,        // its payload does not read as TctClaims
+        Audience,      // the expected audience given is not an AID
+        Verification,  // verify_tct_token refused it
+        GrantMissing,  // the required grant is not among its grants
+    };
     Kind kind;
-    std::string message;
+    std::string detail;  // the inner error's text; for GrantMissing the whole message
 };
 
 // The claims of a token, checked for form only (no header, signature, version or time check).
-std::expected<TctClaims, TctCheckFailure> decode_tct_claims(std::string_view token);
+std::expected<jws::ReadToken<TctClaims>, TctCheckError> decode_tct_claims(std::string_view token);
 
 // Verifies a TCT for an agent whose own AID is `own_aid`: the issuer is whoever the token names,
 // the audience is `expected_audience` or else the agent itself, and `required_grant` must be
 // among the grants. The result carries the token's audience too.
-std::expected<VerifiedIdentity, TctCheckFailure> verify_tct_for_agent(
+std::expected<VerifiedIdentity, TctCheckError> verify_tct_for_agent(
     const Aid& own_aid, std::string_view token, std::string_view required_grant,
     std::optional<std::string_view> expected_audience, const RevokedJtiSet* revoked,
     std::int64_t now);

@@ -1,7 +1,7 @@
 #include "vesk/tokens/voucher.h"
 
+#include "vesk/core/protocol.h"
 #include "vesk/crypto/jws.h"
-#include "vesk/tokens/precheck.h"
 
 namespace vesk {
 
@@ -13,14 +13,8 @@ std::expected<std::string, CryptoError> sign_grant_voucher(const SigningKey& key
 std::expected<GrantVoucherClaims, TctError> verify_grant_voucher(std::string_view voucher,
                                                                  const Aid& issuer) {
     using K = TctError::Kind;
-    if (auto early = precheck_token_members(voucher, jws::kTypGrant, kGrantVoucherClaimNames);
-        !early) {
-        return std::unexpected(tct_error_from(std::move(early.error())));
-    }
-    auto payload = jws::verify_compact(issuer, jws::kTypGrant, voucher);
-    if (!payload) return std::unexpected(TctError::from(std::move(payload.error())));
-    auto claims = json::from_json<GrantVoucherClaims>(as_text(*payload));
-    if (!claims) return std::unexpected(claims_read_error(claims.error()));
+    auto claims = jws::verify_token<GrantVoucherClaims>(voucher, jws::kTypGrant, issuer);
+    if (!claims) return std::unexpected(tct_error(std::move(claims.error())));
     if (claims->ver != kProtocolVersion)
         return std::unexpected(TctError::of(K::VersionUnsupported));
     if (claims->iss.as_str() != issuer.as_str())

@@ -1,7 +1,6 @@
 // Grant vouchers: the issuer's signed restatement of a TCT's subject, grants and times.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <expected>
 #include <optional>
@@ -17,9 +16,6 @@
 #include "vesk/tokens/tct_error.h"
 
 namespace vesk {
-
-inline constexpr std::array<std::string_view, 8> kGrantVoucherClaimNames = {
-    "ver", "iss", "sub", "grants", "iat", "exp", "src_jti", "ext"};
 
 struct GrantVoucherClaims {
     std::string ver;

@@ -1,6 +1,7 @@
 // The signed message envelope every handshake message travels in. The signature covers the
 // message identifier, the time, the sender and a hash of the payload; not the version, the
-// message type or the extensions.
+// message type or the extensions. Received envelopes are read, never verified: the handshake
+// checks what the payload proves instead.
 #pragma once
 
 #include <cstdint>
@@ -11,10 +12,9 @@
 
 #include "vesk/core/json_record.h"
 #include "vesk/core/uuid.h"
-#include "vesk/crypto/crypto_error.h"
 #include "vesk/crypto/keys.h"
 
-namespace vesk {
+namespace vesk::handshake {
 
 enum class MessageType {
     MutualHello,
@@ -43,13 +43,11 @@ constexpr auto describe_json(std::type_identity<Sender>) {
     return json::record("struct Sender", json::member("agent_id", &Sender::agent_id));
 }
 
+// The payload could not be written canonically for signing.
 struct EnvelopeError {
-    enum class Kind { Serialization, InvalidSender, Crypto };
-    Kind kind;
-    std::string detail;    // the canonical writer's message, or the AID error text
-    CryptoError crypto{};  // Crypto only
+    std::string detail;  // the canonical writer's message
 
-    std::string text() const;
+    std::string text() const { return "serialization failed: " + detail; }
 };
 
 struct VeskEnvelope {
@@ -77,11 +75,8 @@ struct VeskEnvelope {
     // Compact JSON; `extensions` only when present.
     std::string serialize() const;
 
-    // message_id|timestamp|agent_id|hex(SHA-256(canonical payload)).
+    // message_id|timestamp|agent_id|hex(SHA-256(canonical payload)): SHA-256 of this is signed.
     std::expected<std::string, EnvelopeError> signing_input() const;
-    // Recomputes the signing input and checks the signature with the key `sender.agent_id`
-    // names.
-    std::expected<void, EnvelopeError> verify_signature() const;
 
     friend bool operator==(const VeskEnvelope&, const VeskEnvelope&) = default;
 };
@@ -97,4 +92,4 @@ constexpr auto describe_json(std::type_identity<VeskEnvelope>) {
         member("signature", &VeskEnvelope::signature));
 }
 
-}  // namespace vesk
+}  // namespace vesk::handshake

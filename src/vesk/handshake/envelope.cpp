@@ -1,15 +1,14 @@
-#include "vesk/core/envelope.h"
+#include "vesk/handshake/envelope.h"
 
 #include "vesk/core/canonical_json.h"
 #include "vesk/core/clock.h"
 #include "vesk/core/hex.h"
+#include "vesk/core/protocol.h"
 #include "vesk/crypto/sha256.h"
 #include "vesk/crypto/signature_text.h"
 
-namespace vesk {
+namespace vesk::handshake {
 namespace {
-
-constexpr std::string_view kVersion = "vesk/0.2";
 
 std::expected<std::string, EnvelopeError> signing_string(const Uuid& message_id,
                                                          std::int64_t timestamp,
@@ -19,26 +18,13 @@ std::expected<std::string, EnvelopeError> signing_string(const Uuid& message_id,
     if (!canonical) {
         const CanonicalJsonError& e = canonical.error();
         return std::unexpected(
-            EnvelopeError{EnvelopeError::Kind::Serialization,
-                          e.kind == CanonicalJsonError::Kind::Serialization ? e.detail : e.text()});
+            EnvelopeError{e.kind == CanonicalJsonError::Kind::Serialization ? e.detail : e.text()});
     }
     return message_id.to_string() + "|" + std::to_string(timestamp) + "|" + std::string(agent_id) +
            "|" + lower_hex(sha256(*canonical));
 }
 
 }  // namespace
-
-std::string EnvelopeError::text() const {
-    switch (kind) {
-        case Kind::Serialization:
-            return "serialization failed: " + detail;
-        case Kind::InvalidSender:
-            return "invalid sender AID: " + detail;
-        case Kind::Crypto:
-            return crypto.text();
-    }
-    return {};
-}
 
 std::expected<VeskEnvelope, EnvelopeError> VeskEnvelope::new_signed_with(const SigningKey& key,
                                                                          MessageType message_type,
@@ -49,9 +35,14 @@ std::expected<VeskEnvelope, EnvelopeError> VeskEnvelope::new_signed_with(const S
     auto input = signing_string(message_id, timestamp, sender, payload);
     if (!input) return std::unexpected(input.error());
     std::string signature = sign_digest_to_text(key, sha256(*input));
-    return VeskEnvelope{
-        std::string(kVersion), message_type,       message_id,   timestamp,
-        Sender{sender},        std::move(payload), std::nullopt, std::move(signature)};
+    return VeskEnvelope{std::string(kProtocolVersion),
+                        message_type,
+                        message_id,
+                        timestamp,
+                        Sender{sender},
+                        std::move(payload),
+                        std::nullopt,
+                        std::move(signature)};
 }
 
 std::expected<VeskEnvelope, EnvelopeError> VeskEnvelope::new_signed(const SigningKey& key,
@@ -72,25 +63,4 @@ std::expected<std::string, EnvelopeError> VeskEnvelope::signing_input() const {
     return signing_string(message_id, timestamp, sender.agent_id, payload);
 }
 
-std::expected<void, EnvelopeError> VeskEnvelope::verify_signature() const {
-    auto aid = Aid::parse(sender.agent_id);
-    if (!aid) {
-        return std::unexpected(
-            EnvelopeError{EnvelopeError::Kind::InvalidSender, aid.error().text()});
-    }
-    auto crypto_failure = [](CryptoError e) {
-        return std::unexpected(EnvelopeError{EnvelopeError::Kind::Crypto, {}, std::move(e)});
-    };
-    auto key = VerifyingKey::from_aid(*aid);
-    if (!key) return crypto_failure(key.error());
-    auto input = signing_input();
-    if (!input) return std::unexpected(input.error());
-    auto parsed = SignatureText::parse(signature);
-    if (!parsed) return crypto_failure(parsed.error());
-    if (auto verified = verify_signature_text(*key, sha256(*input), *parsed); !verified) {
-        return crypto_failure(verified.error());
-    }
-    return {};
-}
-
-}  // namespace vesk
+}  // namespace vesk::handshake
