@@ -44,13 +44,13 @@ TEST(Jws, EncodesClaimsCanonically) {
     claims.append_new("sub", "b");
     claims.append_new("iat", 1.0);
     claims.append_new("aud", json::Array{"x"});
-    auto token = jws::encode_compact(*key, jws::kTypTct, claims);
+    auto token = jws::encode_compact(*key, jws::kTypTct, json::Value(claims));
     ASSERT_TRUE(token);
     auto payload = jws::verify_compact(key->aid(), jws::kTypTct, *token);
     EXPECT_EQ(std::string(payload->begin(), payload->end()), R"({"aud":["x"],"iat":1,"sub":"b"})");
     json::Object bad;
     bad.append_new("n", std::numeric_limits<double>::infinity());
-    auto refused = jws::encode_compact(*key, jws::kTypTct, bad);
+    auto refused = jws::encode_compact(*key, jws::kTypTct, json::Value(bad));
     ASSERT_FALSE(refused);
     EXPECT_TRUE(
         refused.error().text().starts_with("compact JWS malformed: claims canonicalization: "))

@@ -287,14 +287,18 @@ TEST(ManifestWire, OptionalMembersNullsAndExtensions) {
 }
 
 TEST(ManifestWire, CanonicalBytesSortMembersAndWriteNumbersAsDoubles) {
+    // U+FF61 is one UTF-16 unit, above the leading unit of U+1F600: it sorts last.
     auto read = json::from_json<ManifestEnvelope>(
-        envelope(manifest_text(R"("display_name":"D","extensions":{"z":{"b":1,"a":[]}},)")));
+        envelope(manifest_text(R"("display_name":"D","extensions":{"z":{"b":1,"a":[]},)"
+                               "\"\xEF\xBD\xA1\":1,\"\xF0\x9F\x98\x80\":2},")));
     ASSERT_TRUE(read) << read.error().text();
     read->manifest.expires_at = std::numeric_limits<std::int64_t>::max();
     EXPECT_EQ(*canonical_bytes(read->manifest),
               R"({"accepted_trust_anchors":[],"aid":")" + kAid +
                   R"(","display_name":"D","expires_at":9223372036854776000,)"
-                  R"("extensions":{"z":{"a":[],"b":1}},"handshake_endpoint":"e",)"
+                  R"("extensions":{"z":{"a":[],"b":1},)"
+                  "\"\xF0\x9F\x98\x80\":2,\"\xEF\xBD\xA1\":1},"
+                  R"("handshake_endpoint":"e",)"
                   R"("identity_hint":{"public_key":"k","subject":"s","type":"pinned_key"},)"
                   R"("offered_capabilities":["c"],)"
                   R"("proof_of_possession":{"challenge":"ch","signature":"ps"},)"

@@ -1,6 +1,7 @@
 // The declaration-driven record reader over a few record shapes that use every member kind:
-// whatever reads as a record writes back to text that reads as the same record, reading the
-// parsed value agrees with reading the text, and a record never reads with an unknown member.
+// whatever reads as a record writes back to text that reads as the same record, writes as its
+// generic value writes (compact and canonical), reading the parsed value (copying or moving out
+// of it) agrees with reading the text, and a record never reads with an unknown member.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +11,7 @@
 
 #include "fuzz_check.h"
 #include "vesk/core/aid.h"
+#include "vesk/core/canonical_json.h"
 #include "vesk/core/json_record.h"
 #include "vesk/core/uuid.h"
 #include "vesk/crypto/jws.h"
@@ -99,6 +101,13 @@ void check(std::string_view text, const json::Result<json::Value>& parsed) {
         return;
     }
     const std::string written = json::to_json(*read);
+    const json::Value value = json::to_value(*read);
+    fuzz::require(written == json::write_compact(value), "a record writes as its value does");
+    auto canonical = json::to_canonical_json(*read);
+    auto value_canonical = canonical_json(value);
+    fuzz::require(canonical.has_value() == value_canonical.has_value() &&
+                      (!canonical || *canonical == *value_canonical),
+                  "a record writes canonically as its value does");
     auto reread = json::from_json<T>(written);
     fuzz::require(reread.has_value(), "a written record reads back");
     fuzz::require(json::to_json(*reread) == written, "a written record reads back unchanged");
@@ -109,6 +118,9 @@ void check(std::string_view text, const json::Result<json::Value>& parsed) {
     auto via_value = json::from_value<T>(*parsed);
     fuzz::require(via_value.has_value(), "the parsed text reads as the record too");
     fuzz::require(json::to_json(*via_value) == written, "both readings give the same record");
+    auto moved_out = json::from_value<T>(json::Value(*parsed));
+    fuzz::require(moved_out && json::to_json(*moved_out) == written,
+                  "moving out of the value gives the same record");
 }
 
 }  // namespace
