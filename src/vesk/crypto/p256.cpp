@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <initializer_list>
-#include <vector>
 
 #include "vesk/crypto/bignum.h"
 #include "vesk/crypto/secret.h"
@@ -47,6 +46,38 @@ Point encode(const EC_POINT* point, BN_CTX* ctx) {
     Point out;
     ossl_check(EC_POINT_point2oct(group(), point, POINT_CONVERSION_UNCOMPRESSED, out.data(),
                                   out.size(), ctx) == out.size());
+    return out;
+}
+
+// True when 0 < v < n; for public values only.
+bool scalar_below_order(std::span<const std::uint8_t, 32> v) {
+    return std::ranges::any_of(v, [](std::uint8_t b) { return b != 0; }) &&
+           std::ranges::lexicographical_compare(v, kOrder);
+}
+
+// The DER form OpenSSL verifies, SEQUENCE { INTEGER r, INTEGER s }, written directly: each
+// integer in its shortest form, with a zero byte before a leading high bit.
+struct Der {
+    std::array<std::uint8_t, 72> bytes;
+    std::size_t size = 0;
+};
+
+Der der_signature(std::span<const std::uint8_t, 32> r, std::span<const std::uint8_t, 32> s) {
+    Der out;
+    out.bytes[0] = 0x30;
+    out.size = 2;
+    for (const auto v : {r, s}) {
+        const auto head = v.first<31>();
+        const std::size_t skip = static_cast<std::size_t>(
+            std::ranges::find_if(head, [](std::uint8_t b) { return b != 0; }) - head.begin());
+        const bool pad = (v[skip] & 0x80) != 0;
+        out.bytes[out.size++] = 0x02;
+        out.bytes[out.size++] = static_cast<std::uint8_t>(32 - skip + pad);
+        if (pad) out.bytes[out.size++] = 0x00;
+        std::copy(v.begin() + skip, v.end(), out.bytes.begin() + out.size);
+        out.size += 32 - skip;
+    }
+    out.bytes[1] = static_cast<std::uint8_t>(out.size - 2);
     return out;
 }
 
@@ -183,23 +214,7 @@ Signature sign(std::span<const std::uint8_t, 32> d, std::span<const std::uint8_t
     }
 }
 
-bool verify(const Point& point, std::span<const std::uint8_t> message,
-            std::span<const std::uint8_t> signature) {
-    if (signature.size() != 64) return false;
-    const BIGNUM* n = order();
-    Bn r = bn_from_be(signature.first(32), new_bn());
-    Bn s = bn_from_be(signature.last(32), new_bn());
-    for (const BIGNUM* v : {r.get(), s.get()}) {
-        if (BN_is_zero(v) || BN_cmp(v, n) >= 0) return false;
-    }
-    OpensslPtr<ECDSA_SIG, ECDSA_SIG_free> sig(ECDSA_SIG_new());
-    ossl_check(sig != nullptr && ECDSA_SIG_set0(sig.get(), r.get(), s.get()) == 1);
-    (void)r.release();
-    (void)s.release();
-    std::vector<unsigned char> der(static_cast<std::size_t>(i2d_ECDSA_SIG(sig.get(), nullptr)));
-    unsigned char* cursor = der.data();
-    ossl_check(i2d_ECDSA_SIG(sig.get(), &cursor) == static_cast<int>(der.size()));
-
+Verifier::Verifier(const Point& point) {
     char group_name[] = "prime256v1";
     Point public_bytes = point;
     OSSL_PARAM params[] = {
@@ -213,12 +228,20 @@ bool verify(const Point& point, std::span<const std::uint8_t> message,
     ossl_check(key_ctx != nullptr && EVP_PKEY_fromdata_init(key_ctx.get()) == 1 &&
                EVP_PKEY_fromdata(key_ctx.get(), &raw_key, EVP_PKEY_PUBLIC_KEY, params) == 1);
     OpensslPtr<EVP_PKEY, EVP_PKEY_free> key(raw_key);
+    // The context holds its own reference to the key.
+    context_.reset(EVP_PKEY_CTX_new_from_pkey(nullptr, key.get(), nullptr));
+    ossl_check(context_ != nullptr && EVP_PKEY_verify_init(context_.get()) == 1);
+}
 
-    OpensslPtr<EVP_MD_CTX, EVP_MD_CTX_free> md(EVP_MD_CTX_new());
-    ossl_check(md != nullptr && EVP_DigestVerifyInit_ex(md.get(), nullptr, "SHA256", nullptr,
-                                                        nullptr, key.get(), nullptr) == 1);
+bool Verifier::verify(std::span<const std::uint8_t> message,
+                      std::span<const std::uint8_t> signature) {
+    if (signature.size() != 64) return false;
+    const auto r = signature.first<32>(), s = signature.last<32>();
+    if (!scalar_below_order(r) || !scalar_below_order(s)) return false;
+    const Der der = der_signature(r, s);
+    const Digest digest = sha256(message);
     const int verdict =
-        EVP_DigestVerify(md.get(), der.data(), der.size(), message.data(), message.size());
+        EVP_PKEY_verify(context_.get(), der.bytes.data(), der.size, digest.data(), digest.size());
     ERR_clear_error();
     return verdict == 1;
 }
