@@ -1,7 +1,6 @@
 #include "vesk/manifest/verifier.h"
 
 #include "vesk/core/base64url.h"
-#include "vesk/crypto/keys.h"
 #include "vesk/crypto/sha256.h"
 #include "vesk/crypto/signature_text.h"
 
@@ -33,7 +32,8 @@ std::expected<void, ManifestError> check_identity_hint(const IdentityHint& hint)
     return {};
 }
 
-std::expected<void, ManifestError> verify_manifest(const Manifest& manifest, std::int64_t now) {
+std::expected<VerifyingKey, ManifestError> verify_manifest(const Manifest& manifest,
+                                                           std::int64_t now) {
     using enum ManifestError::Kind;
     if (manifest.version != kManifestVersion) return fail(VersionUnknown);
     if (manifest.expires_at < now) return fail(Expired);
@@ -50,7 +50,10 @@ std::expected<void, ManifestError> verify_manifest(const Manifest& manifest, std
         return fail(PopFailed);
     }
 
-    return check_identity_hint(manifest.identity_hint);
+    if (auto hint = check_identity_hint(manifest.identity_hint); !hint) {
+        return std::unexpected(hint.error());
+    }
+    return *key;
 }
 
 }  // namespace vesk::manifest
