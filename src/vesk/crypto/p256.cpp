@@ -81,10 +81,17 @@ Der der_signature(std::span<const std::uint8_t, 32> r, std::span<const std::uint
     return out;
 }
 
-// The HMAC-DRBG of RFC 6979 section 3.2, instantiated with SHA-256.
+// The HMAC-DRBG of RFC 6979 section 3.2, instantiated with SHA-256. OpenSSL computes the HMACs,
+// with the processor's SHA instructions where it has them; one context serves them all.
 class NonceGenerator {
   public:
-    NonceGenerator(std::span<const std::uint8_t, 32> x, std::span<const std::uint8_t, 32> h) {
+    NonceGenerator(std::span<const std::uint8_t, 32> x, std::span<const std::uint8_t, 32> h)
+        : mac_(EVP_MAC_CTX_new(hmac_algorithm())) {
+        char digest[] = "SHA256";
+        const OSSL_PARAM params[] = {
+            OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest, 0),
+            OSSL_PARAM_construct_end()};
+        ossl_check(mac_ != nullptr && EVP_MAC_CTX_set_params(mac_.get(), params) == 1);
         std::ranges::fill(v_.span(), 0x01);
         std::ranges::fill(k_.span(), 0x00);
         const std::uint8_t zero = 0x00, one = 0x01;
@@ -106,18 +113,51 @@ class NonceGenerator {
     }
 
   private:
+    static EVP_MAC* hmac_algorithm() {
+        static EVP_MAC* const algorithm = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
+        ossl_check(algorithm != nullptr);
+        return algorithm;
+    }
+
+    // HMAC under the current key k_; the context is keyed afresh each time.
     void hmac(Secret<32>& out, std::initializer_list<std::span<const std::uint8_t>> parts) {
-        crypto_auth_hmacsha256_state state;
-        crypto_auth_hmacsha256_init(&state, k_.data(), 32);
-        for (auto part : parts) crypto_auth_hmacsha256_update(&state, part.data(), part.size());
+        ossl_check(EVP_MAC_init(mac_.get(), k_.data(), 32, nullptr) == 1);
+        for (auto part : parts) {
+            ossl_check(EVP_MAC_update(mac_.get(), part.data(), part.size()) == 1);
+        }
         Secret<32> mac;
-        crypto_auth_hmacsha256_final(&state, mac.data());
-        sodium_memzero(&state, sizeof state);
+        std::size_t size = 0;
+        ossl_check(EVP_MAC_final(mac_.get(), mac.data(), &size, 32) == 1 && size == 32);
         std::ranges::copy(mac.span(), out.span().begin());
     }
 
+    OpensslPtr<EVP_MAC_CTX, EVP_MAC_CTX_free> mac_;  // wipes its state when freed
     Secret<32> k_, v_;
     bool started_ = false;
+};
+
+// k^-1 = k^(n-2) mod n (n is prime), computed in constant time; the exponent and the Montgomery
+// form of n are made once.
+class OrderInverse {
+  public:
+    OrderInverse() {
+        BnCtx ctx = new_bn_ctx();
+        ossl_check(BN_copy(n_minus_2_.get(), order()) != nullptr &&
+                   BN_sub_word(n_minus_2_.get(), 2) == 1);
+        ossl_check(montgomery_ != nullptr &&
+                   BN_MONT_CTX_set(montgomery_.get(), order(), ctx.get()) == 1);
+    }
+
+    Bn operator()(const BIGNUM* k, BN_CTX* ctx) const {
+        Bn k_inv = new_secret_bn();
+        ossl_check(BN_mod_exp_mont_consttime(k_inv.get(), k, n_minus_2_.get(), order(), ctx,
+                                             montgomery_.get()) == 1);
+        return k_inv;
+    }
+
+  private:
+    Bn n_minus_2_ = new_bn();
+    OpensslPtr<BN_MONT_CTX, BN_MONT_CTX_free> montgomery_{BN_MONT_CTX_new()};
 };
 
 // r = x(kG) mod n, s = k^-1 (z + r d) mod n; nothing when r or s is zero.
@@ -133,12 +173,8 @@ std::optional<Signature> sign_with_nonce(const BIGNUM* d, const BIGNUM* z, const
     ossl_check(BN_nnmod(r.get(), x.get(), n, ctx) == 1);
     if (BN_is_zero(r.get())) return std::nullopt;
 
-    // k^-1 = k^(n-2) mod n (n is prime), computed in constant time.
-    Bn n_minus_2 = new_bn();
-    ossl_check(BN_copy(n_minus_2.get(), n) != nullptr && BN_sub_word(n_minus_2.get(), 2) == 1);
-    Bn k_inv = new_secret_bn();
-    ossl_check(BN_mod_exp_mont_consttime(k_inv.get(), k.get(), n_minus_2.get(), n, ctx, nullptr) ==
-               1);
+    static const OrderInverse inverse;
+    Bn k_inv = inverse(k.get(), ctx);
     Bn rd = new_secret_bn(), sum = new_secret_bn(), s = new_secret_bn();
     ossl_check(BN_mod_mul(rd.get(), r.get(), d, n, ctx) == 1);
     ossl_check(BN_mod_add(sum.get(), z, rd.get(), n, ctx) == 1);
