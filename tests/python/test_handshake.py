@@ -1,137 +1,24 @@
 """The four-message handshake between two agents, driven from Python.
 
-Agents prove their identity by pinned Ed25519 key or by an OIDC token. The OIDC issuer lives in
-the test: its P-256 key is made with `cryptography`, handed to a `JwksProvider` as a JWK dict, and
-its tokens are minted with PyJWT in the `oidc_mint_jwt` callback. Messages are tampered with as
-parsed JSON; where a tampered opening message must still carry a valid identity proof, the proof
-is made again here, independently of the module.
+Agents prove their identity by pinned Ed25519 key or by an OIDC token minted with PyJWT (see
+parties.py). Messages are tampered with as parsed JSON; where a tampered opening message must
+still carry a valid identity proof, the proof is made again here, independently of the module.
 """
 
 import hashlib
 import json
-import time
 
 import jwt
 import pytest
-from cryptography.hazmat.primitives.asymmetric import ec, ed25519
+from cryptography.hazmat.primitives.asymmetric import ed25519
 
 import vesk
-from signers import b64u, b64u_decode
-
-ISSUER = "https://issuer.example/tenant"
-GRANTS_A, GRANTS_B = ["read", "write"], ["search", "index"]
-ISSUER_KEY = ec.generate_private_key(ec.SECP256R1())
-_xy = ISSUER_KEY.public_key().public_numbers()
-ISSUER_JWK = {"kty": "EC", "crv": "P-256", "kid": "k1"} | {
-    c: b64u(v.to_bytes(32, "big"))
-    for c, v in (("x", _xy.x), ("y", _xy.y))
-}
-
-
-def id_token(subject, holder_aid, audience_aid, nonce):
-    now = int(time.time())
-    claims = {"iss": ISSUER, "sub": subject, "aud": audience_aid, "iat": now, "exp": now + 300,
-              "nonce": nonce, "cnf": {"jkt": vesk.compute_aid_jkt(holder_aid)}}
-    return jwt.encode(claims, ISSUER_KEY, algorithm="ES256", headers={"kid": "k1"})
-
-
-class Party:
-    """An agent with its built Manifest; `kind` is "<suite>-<pinned|oidc>"."""
-
-    def __init__(self, kind, name, offered):
-        suite, identity = kind.split("-")
-        self.seed = hashlib.sha256(name.encode()).digest()
-        self.agent = vesk.VeskAgent.from_seed(self.seed, suite)
-        self.aid, self.oidc = self.agent.aid, identity == "oidc"
-        self.subject = f"{name}@agents.example" if self.oidc else name
-        oidc = dict(identity_type="oidc", oidc_issuer=ISSUER, oidc_subject=self.subject)
-        self.manifest_json = self.agent.build_manifest(
-            name, f"https://{name}.example/vesk", offered, **(oidc if self.oidc else {})
-        )
-        self.nonces = []
-
-    def minter(self, peer):
-        def mint(nonce):
-            self.nonces.append(nonce)
-            return id_token(self.subject, self.aid, peer.aid, nonce)
-
-        return mint if self.oidc else None
-
-    def prove(self, envelope, payload, verifier_aid):
-        """Makes the identity proof of a tampered opening message again."""
-        nonce = payload["pop_nonce"]
-        if self.oidc:
-            payload["identity"]["proof"] = id_token(self.subject, self.aid, verifier_aid, nonce)
-            return
-        fields = [b"vesk-pinned-key-v1", self.aid.encode(), verifier_aid.encode(),
-                  envelope["message_id"].encode(), str(envelope["timestamp"]).encode(),
-                  b64u_decode(nonce)]
-        digest = hashlib.sha256(b"\x00".join(fields)).digest()
-        key = ed25519.Ed25519PrivateKey.from_private_bytes(self.seed)
-        payload["identity"]["proof"] = b64u(key.sign(digest))
-
-
-def provider():
-    return vesk.JwksProvider({ISSUER: [ISSUER_JWK]})
-
-
-def edit(envelope_json, change):
-    """The envelope with `change(envelope, payload)` applied."""
-    envelope = json.loads(envelope_json)
-    change(envelope, envelope["payload"])
-    return json.dumps(envelope)
-
-
-class Handshake:
-    """One handshake between initiator `a` and responder `b`, one step at a time."""
-
-    def __init__(self, a, b, requested=("search", "fly")):
-        self.a, self.b, self.requested = a, b, list(requested)
-        self.initiator = a.agent.new_session(jwks=provider(), trust_anchors=[ISSUER])
-        self.responder = b.agent.new_responder(jwks=provider(), trust_anchors=[ISSUER])
-
-    def hello(self):
-        self.hello_json = self.initiator.build_hello(
-            self.b.manifest_json, self.requested, self.a.minter(self.b)
-        )
-
-    def ack(self, hello=None):
-        self.ack_json, self.session_id = self.responder.process_hello(
-            hello or self.hello_json, self.b.minter(self.a)
-        )
-
-    def commit(self, ack=None):
-        self.commit_json = self.initiator.process_hello_ack(ack or self.ack_json, self.session_id)
-
-    def commit_ack(self, commit=None):
-        self.commit_ack_json, b_holds = self.responder.process_commit(commit or self.commit_json)
-        self.b_holds = json.loads(b_holds)
-
-    def complete(self, commit_ack=None):
-        self.a_holds = json.loads(self.initiator.complete(commit_ack or self.commit_ack_json))
-
-    def run(self, until="complete"):
-        for step in ("hello", "ack", "commit", "commit_ack", "complete"):
-            getattr(self, step)()
-            if step == until:
-                return self
-
-
-@pytest.fixture(scope="module")
-def party():
-    made = {}
-
-    def get(kind, name, offered):
-        if (kind, name) not in made:
-            made[(kind, name)] = Party(kind, name, offered)
-        return made[(kind, name)]
-
-    return get
+from parties import GRANTS_A, GRANTS_B, ISSUER, Handshake, b64u, b64u_decode, edit, party, provider
 
 
 @pytest.fixture
-def ab(party):
-    return party("ed25519-pinned", "alice", GRANTS_A), party("ed25519-pinned", "bob", GRANTS_B)
+def ab():
+    return party(), party(name="bob")
 
 
 def raises(text, call, *args, error=RuntimeError, prefix=False):
@@ -146,7 +33,7 @@ KINDS = ["ed25519-pinned", "ed25519-oidc", "p256-oidc"]
 
 @pytest.mark.parametrize("kind_a", KINDS)
 @pytest.mark.parametrize("kind_b", KINDS)
-def test_every_pairing_of_suites_and_identities_completes(party, kind_a, kind_b):
+def test_every_pairing_of_suites_and_identities_completes(kind_a, kind_b):
     a, b = party(kind_a, "alice", GRANTS_A), party(kind_b, "bob", GRANTS_B)
     run = Handshake(a, b).run()
     # The initiator holds the requested grant the responder offers; the responder everything
@@ -305,7 +192,7 @@ def test_voucher_mirror_absence_and_grants_issued(ab):
 
 @pytest.mark.parametrize("peer_kind", ["ed25519-pinned", "p256-oidc"])
 @pytest.mark.parametrize("length", [0, 15, 32])
-def test_only_sixteen_byte_peer_nonces_are_signed(party, peer_kind, length):
+def test_only_sixteen_byte_peer_nonces_are_signed(peer_kind, length):
     """A peer's nonce is signed as a digest: any other length would turn the agent into a
     signing oracle for texts of the peer's choosing."""
     wrong = "invalid envelope: pop nonce must decode to exactly 16 bytes"
@@ -356,7 +243,7 @@ def test_replaced_handshakes(ab):
     raises("nonce mismatch", run.initiator.process_hello_ack, run.ack_json, "")
 
 
-def test_oidc_callback_and_key_set_rules(party):
+def test_oidc_callback_and_key_set_rules():
     a, b = party("p256-oidc", "alice", GRANTS_A), party("ed25519-pinned", "bob", GRANTS_B)
     initiator = a.agent.new_session(jwks=provider(), trust_anchors=[ISSUER])
     raises("agent manifest is OIDC; `oidc_mint_jwt` callable is required",

@@ -8,7 +8,7 @@ import tracemalloc
 import pytest
 
 import vesk
-from artefacts import ALICE, BOB, CAROL_P256, ENDPOINT, FAR_FUTURE, SCRATCH, Handshake, artefacts, certificate
+from parties import ALICE, BOB, CAROL_P256, ENDPOINT, FAR_FUTURE, SCRATCH, Handshake, artefacts, party
 
 ARTEFACTS = artefacts()
 WARM_UP, ROUNDS, MAX_WINDOWS = 200, 200, 10
@@ -57,9 +57,9 @@ def failing(call, exception):
 
 
 def operations():
-    tct = ARTEFACTS["tct-eddsa"][0]
-    manifest = ARTEFACTS["manifest-eddsa"][0]
-    request = ARTEFACTS["renewal-request"][0]
+    tct = ARTEFACTS["tct"]
+    manifest = ARTEFACTS["manifest"]
+    request = ARTEFACTS["renewal-request"]
     store = vesk.TctStore(4)
     expired = json.dumps({"manifest": json.loads(manifest)["manifest"]})
     revoked = {"x", BOB.agent.verify_tct(tct, "read").jti}
@@ -70,15 +70,15 @@ def operations():
         store.clear()
         BOB.agent.verify_tct_cached(tct, "read", store)
 
-    delegation = ARTEFACTS["delegation"][0]
-    voucher = ARTEFACTS["voucher"][0]
+    delegation = ARTEFACTS["delegation"]
+    voucher = ARTEFACTS["voucher"]
     verified = vesk.verify_delegation(delegation, ALICE.aid)
-    revocation = ARTEFACTS["revocation"][0]
-    bundle = ARTEFACTS["bundle"][0]
-    cert = certificate()
+    revocation = ARTEFACTS["revocation"]
+    bundle = ARTEFACTS["bundle"]
+    cert = ARTEFACTS["certificate"]
     pins = vesk.SpkiPinVerifier([bytes(32), vesk.compute_spki_hash(cert)])
     jwk = {"kty": "OKP", "crv": "Ed25519", "x": BOB.aid.rsplit(":", 1)[1]}
-    stale = Handshake().run(until="hello_ack").messages["hello_ack"]
+    stale = Handshake().run(until="ack").ack_json
 
     def delegation_fields():
         verified = vesk.verify_delegation_multihop(delegation, ALICE.aid, 2)
@@ -145,7 +145,7 @@ def operations():
         "is_pinned": lambda: pins.is_pinned(cert) and pins.len,
         "JwksProvider": key_sets,
         "handshake": lambda: Handshake().run(),
-        "handshake-out-of-order": failing(lambda: BOB.agent.new_session().process_hello_ack(stale, ""), RuntimeError),
+        "handshake-out-of-order": failing(lambda: party().agent.new_session().process_hello_ack(stale, ""), RuntimeError),
     }
 
 

@@ -9,7 +9,7 @@ import pytest
 import rfc8785
 
 import vesk
-from signers import Signer, b64u
+from parties import Signer, b64u
 
 JTI = "0b6f0e6c-3c2a-4d7e-9b1a-5f0c2d3e4f50"
 NOW = 1_800_000_000
