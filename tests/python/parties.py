@@ -188,10 +188,10 @@ _PARTIES = {}
 GRANTS_A, GRANTS_B = ["read", "write"], ["search", "index"]
 
 
-def party(kind="ed25519-pinned", name="alice", offered=None):
+def party(kind="ed25519-pinned", name="alice"):
     """The party of that kind and name, made once; alice offers GRANTS_A, anyone else GRANTS_B."""
     if (kind, name) not in _PARTIES:
-        _PARTIES[kind, name] = Party(kind, name, offered or (GRANTS_A if name == "alice" else GRANTS_B))
+        _PARTIES[kind, name] = Party(kind, name, GRANTS_A if name == "alice" else GRANTS_B)
     return _PARTIES[kind, name]
 
 

@@ -49,10 +49,3 @@ def test_bad_suites_seeds_and_aids_raise_value_error(call, message):
     with pytest.raises(ValueError) as raised:
         call()
     assert str(raised.value) == message or message.endswith(": ") and str(raised.value).startswith(message)
-
-
-def test_agent_class_surface():
-    with pytest.raises(AttributeError):
-        VeskAgent.from_seed(bytes(32)).aid = "x"
-    assert VeskAgent.generate.__text_signature__ == '(suite="ed25519")'
-    assert VeskAgent.aid.__doc__ == "The agent's AID string (`aid:pubkey:...`)."

@@ -26,7 +26,7 @@ def grant(issuer, holder, grants=("read", "write"), exp_in=600, **voucher_overri
     return issuer.token("vesk-tct+jwt", tct), issuer.token("vesk-grant+jwt", voucher), tct["jti"]
 
 
-TCT, VOUCHER, SRC_JTI = grant(A, B)
+_, VOUCHER, SRC_JTI = grant(A, B)
 
 
 def delegation(delegator=B, delegatee=C, voucher=VOUCHER, typ="vesk-delegation+jwt", **overrides):
@@ -88,8 +88,6 @@ def voucher_from_a(**overrides):
 
 @pytest.mark.parametrize("voucher,delegatee,scope,expected", [
     ("a.b", "nope", ["read"], (ValueError, "invalid delegatee AID: AID does not start with 'aid:'")),
-    ("a.b", C.aid, ["read"], built_failure(
-        "compact JWS malformed: expected exactly three non-empty segments")),
     (voucher_from_a(aud=A.aid), C.aid, ["read"], built_failure("unknown field: aud")),
     (voucher_from_a(sub=C.aid), C.aid, [], built_failure("delegation voucher is invalid")),
     (VOUCHER, C.aid, [], built_failure("delegation scope must be non-empty")),
@@ -133,16 +131,12 @@ def single_hop_cases():
         ("expired without voucher", delegation(exp=now - 5, voucher=None),
          failed("delegation token or grant proof has expired")),
         ("no voucher", delegation(voucher=None), failed("delegation voucher is invalid")),
-        ("voucher of another issuer", delegation(voucher=grant(E, B)[1]),
-         failed("signature verification failed")),
         ("voucher of old version", delegation(voucher=voucher_from_a(ver="vesk/0.1")),
          failed("delegation token version is not supported")),
         ("voucher without grants", delegation(voucher=voucher_from_a(grants=[])),
          failed("delegation voucher is invalid")),
         ("voucher issued to another", delegation(voucher=grant(A, C)[1]),
          failed("delegation voucher is invalid")),
-        ("TCT as voucher", delegation(voucher=TCT),
-         failed("JWS typ header mismatch: expected vesk-grant+jwt, got vesk-tct+jwt")),
         ("ungranted scope", delegation(scope=["read", "delete"]),
          failed("delegation scope exceeds grant proof capabilities")),
         ("empty scope", delegation(scope=[]), failed("delegation scope must be non-empty")),
@@ -157,8 +151,6 @@ def single_hop_cases():
         ("bad signature", tampered(delegation()), failed("delegation signature is invalid")),
         ("signed by the delegatee", C.token("vesk-delegation+jwt", payload_of(delegation())),
          failed("delegation signature is invalid")),
-        ("two segments", "abc.def",
-         failed("compact JWS malformed: expected exactly three non-empty segments")),
     ]
 
 

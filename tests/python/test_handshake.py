@@ -10,10 +10,9 @@ import json
 
 import jwt
 import pytest
-from cryptography.hazmat.primitives.asymmetric import ed25519
 
 import vesk
-from parties import GRANTS_A, GRANTS_B, ISSUER, Handshake, b64u, b64u_decode, edit, party, provider
+from parties import GRANTS_A, ISSUER, Handshake, b64u, b64u_decode, edit, party, provider
 
 
 @pytest.fixture
@@ -34,7 +33,7 @@ KINDS = ["ed25519-pinned", "ed25519-oidc", "p256-oidc"]
 @pytest.mark.parametrize("kind_a", KINDS)
 @pytest.mark.parametrize("kind_b", KINDS)
 def test_every_pairing_of_suites_and_identities_completes(kind_a, kind_b):
-    a, b = party(kind_a, "alice", GRANTS_A), party(kind_b, "bob", GRANTS_B)
+    a, b = party(kind_a), party(kind_b, "bob")
     run = Handshake(a, b).run()
     # The initiator holds the requested grant the responder offers; the responder everything
     # the initiator's Manifest offers.
@@ -66,10 +65,8 @@ def test_messages_carry_types_senders_echoes_and_proofs(ab):
     assert (ack["pop_nonce_echo"], commit["pop_nonce_echo"], commit_ack["pop_nonce_echo"]) == (
         hello["pop_nonce"], ack["pop_nonce"], hello["pop_nonce"])
     # The proof of possession is the sender's signature over SHA-256 of the nonce's bytes.
-    raw_key = b64u_decode(hello["identity"]["public_key"])
-    public = ed25519.Ed25519PublicKey.from_public_bytes(raw_key)
-    public.verify(b64u_decode(commit["pop_signature"]),
-                  hashlib.sha256(b64u_decode(ack["pop_nonce"])).digest())
+    assert b64u_decode(hello["identity"]["public_key"]) == a.public_key().public_bytes_raw()
+    a.check_digest(hashlib.sha256(b64u_decode(ack["pop_nonce"])).digest(), commit["pop_signature"])
     to_b = jwt.decode(commit["tct"], options={"verify_signature": False})
     assert (to_b["iss"], to_b["sub"], to_b["aud"]) == (a.aid, b.aid, b.aid)
     assert to_b["grants"] == GRANTS_A
@@ -196,11 +193,10 @@ def test_only_sixteen_byte_peer_nonces_are_signed(peer_kind, length):
     """A peer's nonce is signed as a digest: any other length would turn the agent into a
     signing oracle for texts of the peer's choosing."""
     wrong = "invalid envelope: pop nonce must decode to exactly 16 bytes"
-    pinned_a = party("ed25519-pinned", "alice", GRANTS_A)
-    pinned_b = party("ed25519-pinned", "bob", GRANTS_B)
+    pinned_a, pinned_b = party(), party(name="bob")
 
     # The initiator refuses to sign the responder's nonce and keeps waiting for a HELLO_ACK.
-    b = party(peer_kind, "bob", GRANTS_B)
+    b = party(peer_kind, "bob")
     run = Handshake(pinned_a, b).run("ack")
 
     def odd_nonce(sender, verifier):
@@ -215,7 +211,7 @@ def test_only_sixteen_byte_peer_nonces_are_signed(peer_kind, length):
     run.complete()
 
     # The responder accepts the HELLO but refuses to sign its nonce when the COMMIT comes.
-    a = party(peer_kind, "alice", GRANTS_A)
+    a = party(peer_kind)
     run = Handshake(a, pinned_b)
     run.hello()
     honest = json.loads(run.hello_json)["payload"]["pop_nonce"]
@@ -244,7 +240,7 @@ def test_replaced_handshakes(ab):
 
 
 def test_oidc_callback_and_key_set_rules():
-    a, b = party("p256-oidc", "alice", GRANTS_A), party("ed25519-pinned", "bob", GRANTS_B)
+    a, b = party("p256-oidc"), party(name="bob")
     initiator = a.agent.new_session(jwks=provider(), trust_anchors=[ISSUER])
     raises("agent manifest is OIDC; `oidc_mint_jwt` callable is required",
            initiator.build_hello, b.manifest_json, ["search"], error=ValueError)

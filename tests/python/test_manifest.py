@@ -60,6 +60,8 @@ def test_oidc_issuer_is_serialised_and_is_the_default_trust_anchor():
 @pytest.mark.parametrize("kwargs, exc, message", [
     ({"handshake_endpoint": "x", "identity_type": "bogus"}, ValueError,
      "invalid handshake_endpoint URL: relative URL without a base"),
+    ({"handshake_endpoint": "https://" + "\u00e9" * 1001 + ".example"}, ValueError,  # past ICU's label limit
+     "invalid handshake_endpoint URL: invalid international domain name"),
     ({"identity_type": "oidc "}, ValueError,
      "unknown identity_type 'oidc ': expected 'pinned_key' or 'oidc'"),
     ({"identity_type": "oidc"}, ValueError, "oidc_issuer is required when identity_type='oidc'"),
@@ -98,18 +100,13 @@ def test_failed_checks_raise_with_their_code(suite):
         with pytest.raises(vesk.ManifestVerificationError) as info:
             vesk.verify_manifest_json(json.dumps({"manifest": manifest}))
         assert (info.value.code, str(info.value)) == (code, "manifest verification failed: " + text)
-    vesk.verify_manifest_json(json.dumps({"manifest": original}), now_unix_secs=original["expires_at"])
     with pytest.raises(vesk.ManifestVerificationError):
         vesk.verify_manifest_json(json.dumps({"manifest": original}), original["expires_at"] + 1)
 
 
-@pytest.mark.parametrize("make_text, message", [
-    (lambda m: json.dumps(m), "unknown field `version`, expected `manifest` at line 1 column 10"),
-    (lambda m: json.dumps({"manifest": m}) + "x", "trailing characters"),
-], ids=["bare", "trailing"])
-def test_unreadable_envelope_raises_value_error(make_text, message):
+def test_unreadable_envelope_raises_value_error():
     _, manifest = build()
     with pytest.raises(ValueError) as info:
-        vesk.verify_manifest_json(make_text(manifest))
+        vesk.verify_manifest_json(json.dumps(manifest))
     assert type(info.value) is ValueError
-    assert str(info.value).startswith("invalid manifest JSON: " + message)
+    assert str(info.value) == "invalid manifest JSON: unknown field `version`, expected `manifest` at line 1 column 10"

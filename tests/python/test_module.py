@@ -55,14 +55,7 @@ def test_reimport_registers_the_same_class_objects():
         sys.modules["vesk"] = vesk
 
 
-@pytest.mark.parametrize("member, signature", [
-    (vesk.VeskAgent.from_seed, '(seed, suite="ed25519")'),
-    (vesk.TctStore, "(max_entries)"),
-    (vesk.TctStore.len, "($self)"),
-    (vesk.VeskAgent.verify_tct_cached,
-     "($self, tct_token, required_grant, store, expected_audience=None, revoked_jtis=None)"),
-    (vesk.verify_delegation_multihop,
-     "(delegation_token, verifier_aid, max_delegation_hops=..., revoked_jtis=None)"),
-])
-def test_text_signatures_show_parameters_and_defaults(member, signature):
-    assert member.__text_signature__ == signature and member.__doc__
+def test_text_signatures_show_defaults():
+    assert vesk.VeskAgent.from_seed.__text_signature__ == '(seed, suite="ed25519")'
+    assert vesk.verify_delegation_multihop.__text_signature__ == (
+        "(delegation_token, verifier_aid, max_delegation_hops=..., revoked_jtis=None)")
