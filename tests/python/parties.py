@@ -1,10 +1,6 @@
 """Agents whose keys are held twice, by the module (`VeskAgent.from_seed`) and by `cryptography`,
 so that tests sign, mint and check artefacts independently of the module; and one driver of the
-handshake between two of them.
-
-The handshake's OIDC issuer lives here too: its P-256 key is made with `cryptography`, handed to a
-`JwksProvider` as a JWK dict, and its identity tokens are minted with PyJWT.
-"""
+handshake between two of them, with an OIDC issuer whose identity tokens PyJWT mints."""
 
 import base64
 import datetime

@@ -1,8 +1,5 @@
-"""Delegation from Python: A grants B, B delegates to C, A verifies and redeems.
-
-A's TCT and grant voucher, and every hand-made delegation token, are minted here independently
-of the module; tokens the module signs are checked with PyJWT.
-"""
+"""Delegation: A grants B, B delegates to C, A verifies and redeems. A's grant and every hand-made
+delegation token are minted here with PyJWT; tokens the module signs are checked with PyJWT."""
 
 import hashlib
 import json

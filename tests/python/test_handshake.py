@@ -1,9 +1,6 @@
-"""The four-message handshake between two agents, driven from Python.
-
-Agents prove their identity by pinned Ed25519 key or by an OIDC token minted with PyJWT (see
-parties.py). Messages are tampered with as parsed JSON; where a tampered opening message must
-still carry a valid identity proof, the proof is made again here, independently of the module.
-"""
+"""The four-message handshake between two agents, by pinned key or OIDC token. Messages are tampered
+with as parsed JSON; where a tampered opening message must still carry a valid identity proof, the
+proof is made again here, independently of the module."""
 
 import hashlib
 import json
@@ -13,11 +10,6 @@ import pytest
 
 import vesk
 from parties import GRANTS_A, ISSUER, Handshake, b64u, b64u_decode, edit, party, provider
-
-
-@pytest.fixture
-def ab():
-    return party(), party(name="bob")
 
 
 def raises(text, call, *args, error=RuntimeError, prefix=False):
@@ -51,9 +43,9 @@ def test_every_pairing_of_suites_and_identities_completes(kind_a, kind_b):
     assert (verified.issued_by, verified.delegatee) == (a.aid, carol.aid)
 
 
-def test_messages_carry_types_senders_echoes_and_proofs(ab):
-    a, b = ab
-    run = Handshake(a, b).run()
+def test_messages_carry_types_senders_echoes_and_proofs():
+    run = Handshake().run()
+    a, b = run.a, run.b
     envelopes = [json.loads(m) for m in
                  (run.hello_json, run.ack_json, run.commit_json, run.commit_ack_json)]
     assert [e["message_type"] for e in envelopes] == [
@@ -73,9 +65,9 @@ def test_messages_carry_types_senders_echoes_and_proofs(ab):
     assert (run.a_holds["tct"], run.b_holds["tct"]) == (commit_ack["tct"], commit["tct"])
 
 
-def test_steps_called_out_of_order(ab):
-    ref = Handshake(*ab).run()
-    fresh = Handshake(*ab)
+def test_steps_called_out_of_order():
+    ref = Handshake().run()
+    fresh = Handshake()
     raises("invalid envelope JSON: ", fresh.initiator.process_hello_ack, "{", "",
            error=ValueError, prefix=True)
     raises("call build_hello() first", fresh.initiator.process_hello_ack, ref.ack_json, "")
@@ -96,8 +88,8 @@ def test_steps_called_out_of_order(ab):
     fresh.run()  # new hellos start over on the same sessions
 
 
-def test_unreadable_payloads_are_value_errors_and_change_nothing(ab):
-    run = Handshake(*ab).run("ack")
+def test_unreadable_payloads_are_value_errors_and_change_nothing():
+    run = Handshake().run("ack")
     raises("invalid hello payload: unknown field `session_id`, expected one of `identity`, "
            "`manifest`, `requested_grants`, `pop_nonce`, `extensions`",
            run.responder.process_hello,
@@ -158,8 +150,8 @@ ORDER_ERROR = {"commit": "on_hello_ack", "commit_ack": "on_commit", "complete": 
 
 
 @pytest.mark.parametrize("step, change, message, fatal", PEER_FAULTS)
-def test_peer_faults_fail_the_session_or_leave_it_waiting(ab, step, change, message, fatal):
-    run = Handshake(*ab).run(PREVIOUS[step])
+def test_peer_faults_fail_the_session_or_leave_it_waiting(step, change, message, fatal):
+    run = Handshake().run(PREVIOUS[step])
     received = getattr(run, PREVIOUS[step] + "_json")
     call = getattr(run, step)
     raises(message, call, edit(received, change))
@@ -169,9 +161,8 @@ def test_peer_faults_fail_the_session_or_leave_it_waiting(ab, step, change, mess
         call(received)  # the honest message is still accepted
 
 
-def test_voucher_mirror_absence_and_grants_issued(ab):
-    a, b = ab
-    first, second = Handshake(a, b).run("commit"), Handshake(a, b).run("commit")
+def test_voucher_mirror_absence_and_grants_issued():
+    first, second = Handshake().run("commit"), Handshake().run("commit")
     other_voucher = json.loads(second.commit_json)["payload"]["grant_voucher"]
     raises("TCT verification failed: claims malformed: grant voucher does not mirror the "
            "companion TCT", first.responder.process_commit,
@@ -182,7 +173,7 @@ def test_voucher_mirror_absence_and_grants_issued(ab):
     first.complete(edit(first.commit_ack_json, lambda e, p: p.update(grant_voucher=None)))
     assert first.a_holds["grant_voucher"] is None
     # The responder issues only what its Manifest offers, after accepting the COMMIT's TCT.
-    nothing = Handshake(a, b, requested=["fly"]).run("commit")
+    nothing = Handshake(requested=["fly"]).run("commit")
     raises("policy denies handshake (empty grant intersection)",
            nothing.responder.process_commit, nothing.commit_json)
 
@@ -221,8 +212,8 @@ def test_only_sixteen_byte_peer_nonces_are_signed(peer_kind, length):
         raises(wrong, run.responder.process_commit, run.commit_json)
 
 
-def test_replaced_handshakes(ab):
-    run = Handshake(*ab).run("ack")
+def test_replaced_handshakes():
+    run = Handshake().run("ack")
     # A failed HELLO leaves the responder's earlier handshake alone.
     raises("invalid envelope: manifest.aid does not match sender.agent_id",
            run.responder.process_hello,
@@ -234,7 +225,7 @@ def test_replaced_handshakes(ab):
     run.commit(first_ack)
     raises("nonce mismatch", run.responder.process_commit, run.commit_json)
     # A second build_hello makes the first HELLO_ACK's echo stale.
-    run = Handshake(*ab).run("ack")
+    run = Handshake().run("ack")
     run.hello()
     raises("nonce mismatch", run.initiator.process_hello_ack, run.ack_json, "")
 

@@ -1,8 +1,5 @@
-"""Capability tokens from Python: verification, the verification cache and in-band renewal.
-
-Tokens under test are minted here with PyJWT from keys loaded into `cryptography`; tokens the
-module mints are checked the other way round with PyJWT.
-"""
+"""Capability tokens: verification, the verification cache and in-band renewal. Tokens under test
+are minted here with PyJWT; tokens the module mints are checked the other way round with PyJWT."""
 
 import hashlib
 import json
