@@ -192,6 +192,7 @@ def test_builder_is_fluent_and_keeps_its_settings():
      "participant TCT issuer does not match coordinator"),
     ([("aid:pubkey:ed25519:" + ALICE.aid[11:], tct(COORDINATOR, ALICE, NOW, NOW + 9))],
      "participant TCT audience does not match entry AID"),
+    ([(ALICE.aid, "x.y.z")], "canonicalization failed: participant tct: "),
 ])
 def test_build_failures(participants, message):
     with pytest.raises(RuntimeError, match="^" + re.escape("bundle build failed: " + message)):

@@ -85,6 +85,7 @@ def voucher_from_a(**overrides):
 
 @pytest.mark.parametrize("voucher,delegatee,scope,expected", [
     ("a.b", "nope", ["read"], (ValueError, "invalid delegatee AID: AID does not start with 'aid:'")),
+    ("a.b", C.aid, ["read"], built_failure("compact JWS malformed: expected exactly three non-empty segments")),
     (voucher_from_a(aud=A.aid), C.aid, ["read"], built_failure("unknown field: aud")),
     (voucher_from_a(sub=C.aid), C.aid, [], built_failure("delegation voucher is invalid")),
     (VOUCHER, C.aid, [], built_failure("delegation scope must be non-empty")),
@@ -128,6 +129,7 @@ def single_hop_cases():
         ("expired without voucher", delegation(exp=now - 5, voucher=None),
          failed("delegation token or grant proof has expired")),
         ("no voucher", delegation(voucher=None), failed("delegation voucher is invalid")),
+        ("voucher of another issuer", delegation(voucher=grant(E, B)[1]), failed("signature verification failed")),
         ("voucher of old version", delegation(voucher=voucher_from_a(ver="vesk/0.1")),
          failed("delegation token version is not supported")),
         ("voucher without grants", delegation(voucher=voucher_from_a(grants=[])),
@@ -146,6 +148,7 @@ def single_hop_cases():
          failed("JWS typ header mismatch: expected vesk-delegation+jwt, got vesk-tct+jwt")),
         ("extra claim, bad signature", tampered(delegation(iat=now)), failed("unknown field: iat")),
         ("bad signature", tampered(delegation()), failed("delegation signature is invalid")),
+        ("two segments", "abc.def", failed("compact JWS malformed: expected exactly three non-empty segments")),
         ("signed by the delegatee", C.token("vesk-delegation+jwt", payload_of(delegation())),
          failed("delegation signature is invalid")),
     ]

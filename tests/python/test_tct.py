@@ -128,6 +128,7 @@ def test_renewal_request_and_its_refusals():
             ALICE.agent.process_renewal_request(request, manifest_exp, ttl)
         return str(raised.value).removeprefix("renewal request rejected: ")
 
+    assert rejected(BOB.agent.build_renewal_request("a.b")).startswith("compact JWS malformed: ")
     assert rejected(CAROL_P256.agent.build_renewal_request(token)) == "TCT signature is invalid"
     other_nonce = json.loads(BOB.agent.build_renewal_request(token))["pop_nonce"]
     assert other_nonce != request["pop_nonce"]
