@@ -72,8 +72,7 @@ def test_built_bundle_verifies_and_cross_checks(coordinator):
     coordinator.check_body(bundle, signature)
     assert (bundle["coordinator"], bundle["expires_at"]) == (coordinator.aid, NOW + 100)
     result = vesk.verify_session_bundle(envelope, BOB.aid, NOW + 100)
-    assert list(result.items()) == [("kind", "clear"), ("active_aids", EVERYONE),
-                                    ("dropped_aids", [])]
+    assert list(result.items()) == [("kind", "clear"), ("active_aids", EVERYONE), ("dropped_aids", [])]
     assert build(coordinator, participants) == envelope, "both signature schemes are deterministic"
     by_hand = signed_by_hand(coordinator, participants, extensions={"b": 1, "a": [{}]})
     assert vesk.verify_session_bundle(by_hand, CAROL.aid, NOW)["kind"] == "clear"
@@ -113,8 +112,7 @@ def test_only_true_means_revoked(answer, revoked):
         calls.append(jti_text)
         return answer(jti_text)
 
-    result = vesk.verify_session_bundle(build(), ALICE.aid, NOW,
-                                        check if callable(answer) else answer)
+    result = vesk.verify_session_bundle(build(), ALICE.aid, NOW, check if callable(answer) else answer)
     assert calls == ([jti(1), jti(2), jti(3)] if callable(answer) else [])
     assert result == {"kind": "degraded" if revoked else "clear",
                       "active_aids": [aid for aid in EVERYONE if aid not in revoked],
@@ -152,8 +150,7 @@ def test_verification_failures_in_check_order():
     # A failing participant ends verification after the callbacks of those before it.
     calls = []
     bad = signed_by_hand(COORDINATOR, members(bob_tct=tct(STRANGER, BOB, NOW - 10, NOW + 100)))
-    assert refusal(bad, revocation_check=calls.append).startswith(
-        "participant TCT verification failed: ")
+    assert refusal(bad, revocation_check=calls.append).startswith("participant TCT verification failed: ")
     assert calls == [jti(1)]
 
 

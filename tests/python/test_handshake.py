@@ -46,8 +46,7 @@ def test_every_pairing_of_suites_and_identities_completes(kind_a, kind_b):
 def test_messages_carry_types_senders_echoes_and_proofs():
     run = Handshake().run()
     a, b = run.a, run.b
-    envelopes = [json.loads(m) for m in
-                 (run.hello_json, run.ack_json, run.commit_json, run.commit_ack_json)]
+    envelopes = [json.loads(m) for m in (run.hello_json, run.ack_json, run.commit_json, run.commit_ack_json)]
     assert [e["message_type"] for e in envelopes] == [
         "mutual_hello", "mutual_hello_ack", "mutual_commit", "mutual_commit_ack"]
     assert [e["sender"]["agent_id"] for e in envelopes] == [a.aid, b.aid, a.aid, b.aid]
@@ -68,23 +67,19 @@ def test_messages_carry_types_senders_echoes_and_proofs():
 def test_steps_called_out_of_order():
     ref = Handshake().run()
     fresh = Handshake()
-    raises("invalid envelope JSON: ", fresh.initiator.process_hello_ack, "{", "",
-           error=ValueError, prefix=True)
+    raises("invalid envelope JSON: ", fresh.initiator.process_hello_ack, "{", "", error=ValueError, prefix=True)
     raises("call build_hello() first", fresh.initiator.process_hello_ack, ref.ack_json, "")
     raises("call process_hello_ack() first", fresh.initiator.complete, ref.commit_ack_json)
     raises("call process_hello() first", fresh.responder.process_commit, ref.commit_json)
     fresh.hello()
-    raises("handshake state error: on_commit_ack out of order",
-           fresh.initiator.complete, ref.commit_ack_json)
+    raises("handshake state error: on_commit_ack out of order", fresh.initiator.complete, ref.commit_ack_json)
     fresh.run("commit")
     raises("handshake state error: on_hello_ack out of order",
            fresh.initiator.process_hello_ack, fresh.ack_json, "")
     fresh.commit_ack()
-    raises("handshake state error: on_commit out of order",
-           fresh.responder.process_commit, fresh.commit_json)
+    raises("handshake state error: on_commit out of order", fresh.responder.process_commit, fresh.commit_json)
     fresh.complete()
-    raises("handshake state error: on_commit_ack out of order",
-           fresh.initiator.complete, fresh.commit_ack_json)
+    raises("handshake state error: on_commit_ack out of order", fresh.initiator.complete, fresh.commit_ack_json)
     fresh.run()  # new hellos start over on the same sessions
 
 

@@ -13,7 +13,7 @@ OIDC = {"identity_type": "oidc", "oidc_issuer": "https://issuer.example", "oidc_
 def build(suite="ed25519", **kwargs):
     """A manifest built by the signer of the suite (an OIDC one for P-256), parsed."""
     signer = SIGNERS[suite]
-    text = signer.agent.build_manifest("Agent Seven", ENDPOINT, ["read", "write"],
+    text = signer.agent.build_manifest("Agent Seven", ENDPOINT, ["write", "read", "write"],
                                        **({**OIDC, **kwargs} if suite == "p256" else kwargs))
     return signer, json.loads(text)["manifest"]
 
@@ -27,7 +27,7 @@ def resigned(manifest, signer, **changes):
 def test_built_manifest_verifies_here_and_with_independent_libraries(suite):
     signer, manifest = build(suite)
     vesk.verify_manifest_json(json.dumps({"manifest": manifest}))
-    assert manifest["aid"] == signer.aid
+    assert (manifest["aid"], manifest["offered_capabilities"]) == (signer.aid, ["write", "read", "write"])
     signer.check_body({k: v for k, v in manifest.items() if k != "signature"}, manifest["signature"])
     pop = manifest["proof_of_possession"]
     assert len(pop["challenge"]) == 22

@@ -12,8 +12,7 @@ ORDER = ["VeskAgent", "InitiatorSession", "ResponderSession", "TctIdentity", "Tc
          "revocation_signing_bytes", "ManifestVerificationError", "RevocationVerificationError",
          "verify_delegation_multihop", "verify_manifest_json", "compute_aid_jkt",
          "SessionBundleBuilder", "verify_session_bundle", "SpkiPinVerifier", "compute_spki_hash"]
-MODULE_ATTRIBUTES = {"__all__", "__doc__", "__file__", "__loader__", "__name__", "__package__",
-                     "__spec__"}
+MODULE_ATTRIBUTES = {"__all__", "__doc__", "__file__", "__loader__", "__name__", "__package__", "__spec__"}
 
 
 def test_module_lists_and_binds_exactly_what_is_registered():

@@ -16,8 +16,7 @@ from cryptography.hazmat.primitives.asymmetric import ec
 from hypothesis import example, given, strategies as st
 
 import vesk
-from parties import (ALICE, BOB, CAROL_P256, ENDPOINT, FAR_FUTURE, SCRATCH, Handshake, artefacts, b64u,
-                     party)
+from parties import ALICE, BOB, CAROL_P256, ENDPOINT, FAR_FUTURE, SCRATCH, Handshake, artefacts, b64u, party
 
 I64 = (-(2**63), 2**63 - 1)
 U64 = (0, 2**64 - 1)
