@@ -200,15 +200,17 @@ def edit(envelope_json, change):
 
 class Handshake:
     """One handshake between initiator `a` and responder `b`, one step at a time; each step takes
-    the message it receives, by default the one the other side sent."""
+    the message it receives, by default the one the other side sent. Where either side proves its
+    identity by OIDC token, both sessions trust the issuer and hold its key set."""
 
     STEPS = ("hello", "ack", "commit", "commit_ack", "complete")
 
     def __init__(self, a=None, b=None, requested=("search", "fly")):
         self.a, self.b = a or party(), b or party(name="bob")
         self.requested = list(requested)
-        self.initiator = self.a.agent.new_session(jwks=provider(), trust_anchors=[ISSUER])
-        self.responder = self.b.agent.new_responder(jwks=provider(), trust_anchors=[ISSUER])
+        oidc = dict(jwks=provider(), trust_anchors=[ISSUER]) if self.a.oidc or self.b.oidc else {}
+        self.initiator = self.a.agent.new_session(**oidc)
+        self.responder = self.b.agent.new_responder(**oidc)
 
     def hello(self):
         self.hello_json = self.initiator.build_hello(
