@@ -91,9 +91,12 @@ TEST(CanonicalJson, WritesIntegersAsDoublesAndSortsByUtf16Units) {
              Case{"-0", "0"},
              Case{"1E21", "1e+21"},
              Case{"[1.0, 0.000001, 1e-7, 123e20]", "[1,0.000001,1e-7,1.23e+22]"},
-             // U+FF61 (one unit FF61) sorts after U+1F600 (units D83D DE00).
-             Case{"{\"\xEF\xBD\xA1\":1,\"\xF0\x9F\x98\x80\":2,\"b\":3,\"a\":{\"z\":[],\"y\":{}}}",
-                  "{\"a\":{\"y\":{},\"z\":[]},\"b\":3,\"\xF0\x9F\x98\x80\":2,\"\xEF\xBD\xA1\":1}"},
+             // U+FF61 (one unit FF61) sorts after U+1F600 (units D83D DE00); U+10000 is the
+             // first code point written as two units (D800 DC00).
+             Case{"{\"\xEF\xBD\xA1\":1,\"\xF0\x9F\x98\x80\":2,\"b\":3,\"\xF0\x90\x80\x80\":4,"
+                  "\"a\":{\"z\":[],\"y\":{}}}",
+                  "{\"a\":{\"y\":{},\"z\":[]},\"b\":3,\"\xF0\x90\x80\x80\":4,\"\xF0\x9F\x98\x80\":2,"
+                  "\"\xEF\xBD\xA1\":1}"},
              Case{R"({"s":"\u0000\u001f\"\\\/\u007f\u00e9"})",
                   "{\"s\":\"\\u0000\\u001f\\\"\\\\/\x7f\xC3\xA9\"}"},
          }) {

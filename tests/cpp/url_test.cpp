@@ -144,6 +144,7 @@ TEST(Url, FailureTexts) {
         {"http://0x100000000/", "invalid IPv4 address"},
         {"http://[::1/", "invalid IPv6 address"},
         {"http://[1:2:3:4:5:6:7:8:9]/", "invalid IPv6 address"},
+        {"http://[::2:3:4:5:6:7:1.2.3.4]/", "invalid IPv6 address"},  // nine pieces
         {"http://[::1.2.3.04]/", "invalid IPv6 address"},
         {"http://[1::2::3]/", "invalid IPv6 address"},
         {"foo://a b/", "invalid domain character"},
