@@ -50,17 +50,15 @@ Bytes make_cert(EVP_PKEY* key, long version = 2, long days = 30) {
     return der(cert.get(), i2d_X509);
 }
 
-class SpkiHashByKeyType : public testing::TestWithParam<std::string> {};
-
-TEST_P(SpkiHashByKeyType, HashesTheKeyWhateverElseTheCertificateSays) {
-    KeyPtr key = make_key(GetParam()), other = make_key(GetParam());
-    SpkiHash want = sha256(spki_of(key.get()));
-    EXPECT_EQ(compute_spki_hash(make_cert(key.get())), want);
-    EXPECT_EQ(compute_spki_hash(make_cert(key.get(), 0, -10)), want);  // v1, expired
-    EXPECT_NE(compute_spki_hash(make_cert(other.get())), want);
+TEST(SpkiHash, HashesTheKeyWhateverElseTheCertificateSays) {
+    for (const std::string type : {"rsa", "p256", "ed25519"}) {
+        KeyPtr key = make_key(type), other = make_key(type);
+        SpkiHash want = sha256(spki_of(key.get()));
+        EXPECT_EQ(compute_spki_hash(make_cert(key.get())), want) << type;
+        EXPECT_EQ(compute_spki_hash(make_cert(key.get(), 0, -10)), want) << type;  // v1, expired
+        EXPECT_NE(compute_spki_hash(make_cert(other.get())), want) << type;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(KeyTypes, SpkiHashByKeyType, testing::Values("rsa", "p256", "ed25519"));
 
 TEST(SpkiHash, HashesTheKeyBytesAsTheyStandNotAReencoding) {
     KeyPtr key = make_key("ed25519");
