@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <set>
 #include <sstream>
+#include <thread>
 
 #include "test_data.h"
 #include "vesk/crypto/sha256.h"
+#include "vesk/crypto/thumbprint.h"
 
 namespace vesk {
 namespace {
@@ -77,23 +80,62 @@ TEST(P256Keys, NonceRejectionVector) {
 }
 
 TEST(VerifyingKeys, RefuseKeysOffTheCurve) {
-    // y = 2 gives no Ed25519 point; x = 1 gives no P-256 point.
+    // y = 2 gives no Ed25519 point; x = 1 gives no P-256 point, nor does (1, 1).
     Bytes ed(32);
     ed[0] = 2;
     Bytes p256(33);
     p256[0] = 0x02;
     p256[32] = 1;
+    Bytes p256_full(65);
+    p256_full[0] = 0x04;
+    p256_full[32] = p256_full[64] = 1;
     auto ed_aid = Aid::from_ed25519(fixed<32>(ed));
     auto p_aid = Aid::from_p256(fixed<33>(p256));
-    EXPECT_EQ(VerifyingKey::from_aid(ed_aid).error().text(),
-              "AID does not yield a valid Ed25519 public key: signature error");
-    EXPECT_EQ(VerifyingKey::from_aid(p_aid).error().text(),
-              "public key parsing failed: signature error");
-    EXPECT_EQ(VerifyingKey::from_public_bytes(ed).error().text(),
-              "public key parsing failed: signature error");
-    EXPECT_EQ(VerifyingKey::from_public_bytes(p256).error().text(),
-              "public key parsing failed: signature error");
+    // Good keys of both suites known beforehand make no bad key pass, nor does asking twice.
+    (void)SigningKey::from_ed25519_seed(fixed<32>(Bytes(32, 1)));
+    (void)p256_key(kRfc6979Key);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        EXPECT_EQ(VerifyingKey::from_aid(ed_aid).error().text(),
+                  "AID does not yield a valid Ed25519 public key: signature error");
+        EXPECT_EQ(VerifyingKey::from_aid(p_aid).error().text(),
+                  "public key parsing failed: signature error");
+        for (const Bytes& bytes : {ed, p256, p256_full}) {
+            EXPECT_EQ(VerifyingKey::from_public_bytes(bytes).error().text(),
+                      "public key parsing failed: signature error");
+        }
+    }
     EXPECT_FALSE(VerifyingKey::from_public_bytes(Bytes(31)));
+}
+
+// Decoded keys are remembered per thread and in bounded number. Taken in turn, more keys than are
+// remembered, in two threads, each key still accepts only its own signatures and keeps its own
+// thumbprint.
+TEST(VerifyingKeys, ManyKeysInTurnKeepTheirOwnSignaturesAndThumbprints) {
+    std::vector<SharedSigningKey> signers;
+    for (std::uint8_t seed = 1; seed <= 40; ++seed) {
+        std::array<std::uint8_t, 32> bytes;
+        bytes.fill(seed);
+        signers.push_back(seed % 2 ? SigningKey::from_ed25519_seed(bytes)
+                                   : *SigningKey::from_p256_scalar(bytes));
+    }
+    const auto message = as_bytes("message");
+    auto check_in_turn = [&] {
+        std::vector<std::string> thumbprints;
+        for (int round = 0; round < 2; ++round) {
+            for (std::size_t i = 0; i < signers.size(); ++i) {
+                auto key = VerifyingKey::from_aid(signers[i]->aid());
+                ASSERT_TRUE(key);
+                EXPECT_TRUE(key->verify(message, signers[i]->sign(message)));
+                const auto& other = signers[(i + 2) % signers.size()];
+                EXPECT_FALSE(key->verify(message, other->sign(message)));
+                if (round == 0) thumbprints.push_back(jwk_thumbprint(*key));
+                EXPECT_EQ(jwk_thumbprint(*key), thumbprints[i]);
+            }
+        }
+        EXPECT_EQ(std::set(thumbprints.begin(), thumbprints.end()).size(), signers.size());
+    };
+    check_in_turn();
+    std::thread(check_in_turn).join();
 }
 
 TEST(VerifyingKeys, ReadSec1PointsInBothForms) {

@@ -1,8 +1,5 @@
-"""Delegation from Python: A grants B, B delegates to C, A verifies and redeems.
-
-A's TCT and grant voucher, and every hand-made delegation token, are minted here independently
-of the module (see signers.py); tokens the module signs are checked with PyJWT.
-"""
+"""Delegation: A grants B, B delegates to C, A verifies and redeems. A's grant and every hand-made
+delegation token are minted here with PyJWT; tokens the module signs are checked with PyJWT."""
 
 import hashlib
 import json
@@ -13,23 +10,20 @@ import pytest
 import rfc8785
 
 import vesk
-from signers import Signer, b64u, payload_of
-
+from parties import Signer, b64u, payload_of
 
 A, B, C, E = Signer(1), Signer(2), Signer(3), Signer(6)
 
 
 def grant(issuer, holder, grants=("read", "write"), exp_in=600, **voucher_overrides):
     """The TCT, grant voucher and jti that `issuer` issues to `holder`."""
-    now, jti = int(time.time()), str(uuid.uuid4())
-    common = {"ver": "vesk/0.2", "iss": issuer.aid, "sub": holder.aid, "grants": list(grants),
-              "iat": now - 10, "exp": now + exp_in}
-    tct = dict(common, jti=jti, aud=holder.aid, cnf={"jkt": holder.jkt})
-    voucher = dict(common, src_jti=jti, **voucher_overrides)
-    return issuer.token("vesk-tct+jwt", tct), issuer.token("vesk-grant+jwt", voucher), jti
+    tct = issuer.tct_claims(holder, grants=list(grants), exp=int(time.time()) + exp_in)
+    voucher = {k: tct[k] for k in ("ver", "iss", "sub", "grants", "iat", "exp")}
+    voucher.update(src_jti=tct["jti"], **voucher_overrides)
+    return issuer.token("vesk-tct+jwt", tct), issuer.token("vesk-grant+jwt", voucher), tct["jti"]
 
 
-TCT, VOUCHER, SRC_JTI = grant(A, B)
+_, VOUCHER, SRC_JTI = grant(A, B)
 
 
 def delegation(delegator=B, delegatee=C, voucher=VOUCHER, typ="vesk-delegation+jwt", **overrides):
@@ -78,16 +72,9 @@ def test_delegation_is_built_verified_and_redeemed():
     assert A.read(issued["grant_voucher"], "vesk-grant+jwt")["src_jti"] == tct["jti"]
     identity = A.agent.verify_tct(issued["tct"], "read", expected_audience=C.aid)
     assert identity.peer_aid == A.aid and identity.grants == ["write", "read"]
-
-
-def test_redeemed_tct_is_issued_by_the_redeeming_agent_for_its_lifetime():
-    verified = vesk.verify_delegation(B.agent.build_delegation(VOUCHER, C.aid, ["read"]), A.aid)
-    for ttl, lifetime in [(None, 3600), (60, 60), (-5, -5)]:
-        claims = E.read(json.loads(E.agent.issue_tct_for_delegatee(verified, ttl))["tct"],
-                        "vesk-tct+jwt")
-        assert claims["exp"] - claims["iat"] == lifetime and claims["iss"] == E.aid
-    saturated = json.loads(A.agent.issue_tct_for_delegatee(verified, ttl_secs=2**63 - 1))["tct"]
-    assert payload_of(saturated)["exp"] == 9223372036854776000
+    # Whoever redeems issues the TCT, for the lifetime asked.
+    by_other = E.read(json.loads(E.agent.issue_tct_for_delegatee(verified, 60))["tct"], "vesk-tct+jwt")
+    assert by_other["iss"] == E.aid and by_other["exp"] - by_other["iat"] == 60
 
 
 def voucher_from_a(**overrides):
@@ -98,8 +85,7 @@ def voucher_from_a(**overrides):
 
 @pytest.mark.parametrize("voucher,delegatee,scope,expected", [
     ("a.b", "nope", ["read"], (ValueError, "invalid delegatee AID: AID does not start with 'aid:'")),
-    ("a.b", C.aid, ["read"], built_failure(
-        "compact JWS malformed: expected exactly three non-empty segments")),
+    ("a.b", C.aid, ["read"], built_failure("compact JWS malformed: expected exactly three non-empty segments")),
     (voucher_from_a(aud=A.aid), C.aid, ["read"], built_failure("unknown field: aud")),
     (voucher_from_a(sub=C.aid), C.aid, [], built_failure("delegation voucher is invalid")),
     (VOUCHER, C.aid, [], built_failure("delegation scope must be non-empty")),
@@ -134,30 +120,22 @@ def tampered(token):
 
 
 def single_hop_cases():
-    now, voucher_exp = int(time.time()), payload_of(VOUCHER)["exp"]
+    now = int(time.time())
     return [
         ("valid", delegation(), "ok"),
         ("repeated granted scope", delegation(scope=["write", "write"]), "ok"),
-        ("as long as the voucher", delegation(exp=voucher_exp), "ok"),
         ("elsewhere and expired", delegation(aud=C.aid, exp=now - 5),
          failed("delegation audience mismatch")),
         ("expired without voucher", delegation(exp=now - 5, voucher=None),
          failed("delegation token or grant proof has expired")),
         ("no voucher", delegation(voucher=None), failed("delegation voucher is invalid")),
-        ("voucher of another issuer", delegation(voucher=grant(E, B)[1]),
-         failed("signature verification failed")),
+        ("voucher of another issuer", delegation(voucher=grant(E, B)[1]), failed("signature verification failed")),
         ("voucher of old version", delegation(voucher=voucher_from_a(ver="vesk/0.1")),
          failed("delegation token version is not supported")),
         ("voucher without grants", delegation(voucher=voucher_from_a(grants=[])),
          failed("delegation voucher is invalid")),
         ("voucher issued to another", delegation(voucher=grant(A, C)[1]),
          failed("delegation voucher is invalid")),
-        ("TCT as voucher", delegation(voucher=TCT),
-         failed("JWS typ header mismatch: expected vesk-grant+jwt, got vesk-tct+jwt")),
-        ("voucher expired", delegation(voucher=grant(A, B, exp_in=-5)[1], exp=now + 100),
-         failed("delegation token or grant proof has expired")),
-        ("outlives the voucher", delegation(exp=voucher_exp + 1),
-         failed("delegation token or grant proof has expired")),
         ("ungranted scope", delegation(scope=["read", "delete"]),
          failed("delegation scope exceeds grant proof capabilities")),
         ("empty scope", delegation(scope=[]), failed("delegation scope must be non-empty")),
@@ -170,10 +148,9 @@ def single_hop_cases():
          failed("JWS typ header mismatch: expected vesk-delegation+jwt, got vesk-tct+jwt")),
         ("extra claim, bad signature", tampered(delegation(iat=now)), failed("unknown field: iat")),
         ("bad signature", tampered(delegation()), failed("delegation signature is invalid")),
+        ("two segments", "abc.def", failed("compact JWS malformed: expected exactly three non-empty segments")),
         ("signed by the delegatee", C.token("vesk-delegation+jwt", payload_of(delegation())),
          failed("delegation signature is invalid")),
-        ("two segments", "abc.def",
-         failed("compact JWS malformed: expected exactly three non-empty segments")),
     ]
 
 
@@ -227,9 +204,6 @@ def test_verifier_argument_and_result_class():
     token = delegation()
     assert outcome(lambda: vesk.verify_delegation(token, "nope")) == (
         ValueError, "invalid verifier AID: AID does not start with 'aid:'")
-    assert vesk.verify_delegation_multihop.__text_signature__ == (
-        "(delegation_token, verifier_aid, max_delegation_hops=..., revoked_jtis=None)")
-
     verified = vesk.verify_delegation(token, A.aid)
     verified.grants.append("x")
     assert verified.grants == ["read"]

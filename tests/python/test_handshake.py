@@ -1,137 +1,15 @@
-"""The four-message handshake between two agents, driven from Python.
-
-Agents prove their identity by pinned Ed25519 key or by an OIDC token. The OIDC issuer lives in
-the test: its P-256 key is made with `cryptography`, handed to a `JwksProvider` as a JWK dict, and
-its tokens are minted with PyJWT in the `oidc_mint_jwt` callback. Messages are tampered with as
-parsed JSON; where a tampered opening message must still carry a valid identity proof, the proof
-is made again here, independently of the module.
-"""
+"""The four-message handshake between two agents, by pinned key or OIDC token. Messages are tampered
+with as parsed JSON; where a tampered opening message must still carry a valid identity proof, the
+proof is made again here, independently of the module."""
 
 import hashlib
 import json
-import time
 
 import jwt
 import pytest
-from cryptography.hazmat.primitives.asymmetric import ec, ed25519
 
 import vesk
-from signers import b64u, b64u_decode
-
-ISSUER = "https://issuer.example/tenant"
-GRANTS_A, GRANTS_B = ["read", "write"], ["search", "index"]
-ISSUER_KEY = ec.generate_private_key(ec.SECP256R1())
-_xy = ISSUER_KEY.public_key().public_numbers()
-ISSUER_JWK = {"kty": "EC", "crv": "P-256", "kid": "k1"} | {
-    c: b64u(v.to_bytes(32, "big"))
-    for c, v in (("x", _xy.x), ("y", _xy.y))
-}
-
-
-def id_token(subject, holder_aid, audience_aid, nonce):
-    now = int(time.time())
-    claims = {"iss": ISSUER, "sub": subject, "aud": audience_aid, "iat": now, "exp": now + 300,
-              "nonce": nonce, "cnf": {"jkt": vesk.compute_aid_jkt(holder_aid)}}
-    return jwt.encode(claims, ISSUER_KEY, algorithm="ES256", headers={"kid": "k1"})
-
-
-class Party:
-    """An agent with its built Manifest; `kind` is "<suite>-<pinned|oidc>"."""
-
-    def __init__(self, kind, name, offered):
-        suite, identity = kind.split("-")
-        self.seed = hashlib.sha256(name.encode()).digest()
-        self.agent = vesk.VeskAgent.from_seed(self.seed, suite)
-        self.aid, self.oidc = self.agent.aid, identity == "oidc"
-        self.subject = f"{name}@agents.example" if self.oidc else name
-        oidc = dict(identity_type="oidc", oidc_issuer=ISSUER, oidc_subject=self.subject)
-        self.manifest_json = self.agent.build_manifest(
-            name, f"https://{name}.example/vesk", offered, **(oidc if self.oidc else {})
-        )
-        self.nonces = []
-
-    def minter(self, peer):
-        def mint(nonce):
-            self.nonces.append(nonce)
-            return id_token(self.subject, self.aid, peer.aid, nonce)
-
-        return mint if self.oidc else None
-
-    def prove(self, envelope, payload, verifier_aid):
-        """Makes the identity proof of a tampered opening message again."""
-        nonce = payload["pop_nonce"]
-        if self.oidc:
-            payload["identity"]["proof"] = id_token(self.subject, self.aid, verifier_aid, nonce)
-            return
-        fields = [b"vesk-pinned-key-v1", self.aid.encode(), verifier_aid.encode(),
-                  envelope["message_id"].encode(), str(envelope["timestamp"]).encode(),
-                  b64u_decode(nonce)]
-        digest = hashlib.sha256(b"\x00".join(fields)).digest()
-        key = ed25519.Ed25519PrivateKey.from_private_bytes(self.seed)
-        payload["identity"]["proof"] = b64u(key.sign(digest))
-
-
-def provider():
-    return vesk.JwksProvider({ISSUER: [ISSUER_JWK]})
-
-
-def edit(envelope_json, change):
-    """The envelope with `change(envelope, payload)` applied."""
-    envelope = json.loads(envelope_json)
-    change(envelope, envelope["payload"])
-    return json.dumps(envelope)
-
-
-class Handshake:
-    """One handshake between initiator `a` and responder `b`, one step at a time."""
-
-    def __init__(self, a, b, requested=("search", "fly")):
-        self.a, self.b, self.requested = a, b, list(requested)
-        self.initiator = a.agent.new_session(jwks=provider(), trust_anchors=[ISSUER])
-        self.responder = b.agent.new_responder(jwks=provider(), trust_anchors=[ISSUER])
-
-    def hello(self):
-        self.hello_json = self.initiator.build_hello(
-            self.b.manifest_json, self.requested, self.a.minter(self.b)
-        )
-
-    def ack(self, hello=None):
-        self.ack_json, self.session_id = self.responder.process_hello(
-            hello or self.hello_json, self.b.minter(self.a)
-        )
-
-    def commit(self, ack=None):
-        self.commit_json = self.initiator.process_hello_ack(ack or self.ack_json, self.session_id)
-
-    def commit_ack(self, commit=None):
-        self.commit_ack_json, b_holds = self.responder.process_commit(commit or self.commit_json)
-        self.b_holds = json.loads(b_holds)
-
-    def complete(self, commit_ack=None):
-        self.a_holds = json.loads(self.initiator.complete(commit_ack or self.commit_ack_json))
-
-    def run(self, until="complete"):
-        for step in ("hello", "ack", "commit", "commit_ack", "complete"):
-            getattr(self, step)()
-            if step == until:
-                return self
-
-
-@pytest.fixture(scope="module")
-def party():
-    made = {}
-
-    def get(kind, name, offered):
-        if (kind, name) not in made:
-            made[(kind, name)] = Party(kind, name, offered)
-        return made[(kind, name)]
-
-    return get
-
-
-@pytest.fixture
-def ab(party):
-    return party("ed25519-pinned", "alice", GRANTS_A), party("ed25519-pinned", "bob", GRANTS_B)
+from parties import GRANTS_A, ISSUER, Handshake, b64u, b64u_decode, edit, party, provider
 
 
 def raises(text, call, *args, error=RuntimeError, prefix=False):
@@ -146,8 +24,8 @@ KINDS = ["ed25519-pinned", "ed25519-oidc", "p256-oidc"]
 
 @pytest.mark.parametrize("kind_a", KINDS)
 @pytest.mark.parametrize("kind_b", KINDS)
-def test_every_pairing_of_suites_and_identities_completes(party, kind_a, kind_b):
-    a, b = party(kind_a, "alice", GRANTS_A), party(kind_b, "bob", GRANTS_B)
+def test_every_pairing_of_suites_and_identities_completes(kind_a, kind_b):
+    a, b = party(kind_a), party(kind_b, "bob")
     run = Handshake(a, b).run()
     # The initiator holds the requested grant the responder offers; the responder everything
     # the initiator's Manifest offers.
@@ -165,11 +43,10 @@ def test_every_pairing_of_suites_and_identities_completes(party, kind_a, kind_b)
     assert (verified.issued_by, verified.delegatee) == (a.aid, carol.aid)
 
 
-def test_messages_carry_types_senders_echoes_and_proofs(ab):
-    a, b = ab
-    run = Handshake(a, b).run()
-    envelopes = [json.loads(m) for m in
-                 (run.hello_json, run.ack_json, run.commit_json, run.commit_ack_json)]
+def test_messages_carry_types_senders_echoes_and_proofs():
+    run = Handshake().run()
+    a, b = run.a, run.b
+    envelopes = [json.loads(m) for m in (run.hello_json, run.ack_json, run.commit_json, run.commit_ack_json)]
     assert [e["message_type"] for e in envelopes] == [
         "mutual_hello", "mutual_hello_ack", "mutual_commit", "mutual_commit_ack"]
     assert [e["sender"]["agent_id"] for e in envelopes] == [a.aid, b.aid, a.aid, b.aid]
@@ -179,41 +56,35 @@ def test_messages_carry_types_senders_echoes_and_proofs(ab):
     assert (ack["pop_nonce_echo"], commit["pop_nonce_echo"], commit_ack["pop_nonce_echo"]) == (
         hello["pop_nonce"], ack["pop_nonce"], hello["pop_nonce"])
     # The proof of possession is the sender's signature over SHA-256 of the nonce's bytes.
-    raw_key = b64u_decode(hello["identity"]["public_key"])
-    public = ed25519.Ed25519PublicKey.from_public_bytes(raw_key)
-    public.verify(b64u_decode(commit["pop_signature"]),
-                  hashlib.sha256(b64u_decode(ack["pop_nonce"])).digest())
+    assert b64u_decode(hello["identity"]["public_key"]) == a.public_key().public_bytes_raw()
+    a.check_digest(hashlib.sha256(b64u_decode(ack["pop_nonce"])).digest(), commit["pop_signature"])
     to_b = jwt.decode(commit["tct"], options={"verify_signature": False})
     assert (to_b["iss"], to_b["sub"], to_b["aud"]) == (a.aid, b.aid, b.aid)
     assert to_b["grants"] == GRANTS_A
     assert (run.a_holds["tct"], run.b_holds["tct"]) == (commit_ack["tct"], commit["tct"])
 
 
-def test_steps_called_out_of_order(ab):
-    ref = Handshake(*ab).run()
-    fresh = Handshake(*ab)
-    raises("invalid envelope JSON: ", fresh.initiator.process_hello_ack, "{", "",
-           error=ValueError, prefix=True)
+def test_steps_called_out_of_order():
+    ref = Handshake().run()
+    fresh = Handshake()
+    raises("invalid envelope JSON: ", fresh.initiator.process_hello_ack, "{", "", error=ValueError, prefix=True)
     raises("call build_hello() first", fresh.initiator.process_hello_ack, ref.ack_json, "")
     raises("call process_hello_ack() first", fresh.initiator.complete, ref.commit_ack_json)
     raises("call process_hello() first", fresh.responder.process_commit, ref.commit_json)
     fresh.hello()
-    raises("handshake state error: on_commit_ack out of order",
-           fresh.initiator.complete, ref.commit_ack_json)
+    raises("handshake state error: on_commit_ack out of order", fresh.initiator.complete, ref.commit_ack_json)
     fresh.run("commit")
     raises("handshake state error: on_hello_ack out of order",
            fresh.initiator.process_hello_ack, fresh.ack_json, "")
     fresh.commit_ack()
-    raises("handshake state error: on_commit out of order",
-           fresh.responder.process_commit, fresh.commit_json)
+    raises("handshake state error: on_commit out of order", fresh.responder.process_commit, fresh.commit_json)
     fresh.complete()
-    raises("handshake state error: on_commit_ack out of order",
-           fresh.initiator.complete, fresh.commit_ack_json)
+    raises("handshake state error: on_commit_ack out of order", fresh.initiator.complete, fresh.commit_ack_json)
     fresh.run()  # new hellos start over on the same sessions
 
 
-def test_unreadable_payloads_are_value_errors_and_change_nothing(ab):
-    run = Handshake(*ab).run("ack")
+def test_unreadable_payloads_are_value_errors_and_change_nothing():
+    run = Handshake().run("ack")
     raises("invalid hello payload: unknown field `session_id`, expected one of `identity`, "
            "`manifest`, `requested_grants`, `pop_nonce`, `extensions`",
            run.responder.process_hello,
@@ -274,8 +145,8 @@ ORDER_ERROR = {"commit": "on_hello_ack", "commit_ack": "on_commit", "complete": 
 
 
 @pytest.mark.parametrize("step, change, message, fatal", PEER_FAULTS)
-def test_peer_faults_fail_the_session_or_leave_it_waiting(ab, step, change, message, fatal):
-    run = Handshake(*ab).run(PREVIOUS[step])
+def test_peer_faults_fail_the_session_or_leave_it_waiting(step, change, message, fatal):
+    run = Handshake().run(PREVIOUS[step])
     received = getattr(run, PREVIOUS[step] + "_json")
     call = getattr(run, step)
     raises(message, call, edit(received, change))
@@ -285,9 +156,8 @@ def test_peer_faults_fail_the_session_or_leave_it_waiting(ab, step, change, mess
         call(received)  # the honest message is still accepted
 
 
-def test_voucher_mirror_absence_and_grants_issued(ab):
-    a, b = ab
-    first, second = Handshake(a, b).run("commit"), Handshake(a, b).run("commit")
+def test_voucher_mirror_absence_and_grants_issued():
+    first, second = Handshake().run("commit"), Handshake().run("commit")
     other_voucher = json.loads(second.commit_json)["payload"]["grant_voucher"]
     raises("TCT verification failed: claims malformed: grant voucher does not mirror the "
            "companion TCT", first.responder.process_commit,
@@ -298,22 +168,21 @@ def test_voucher_mirror_absence_and_grants_issued(ab):
     first.complete(edit(first.commit_ack_json, lambda e, p: p.update(grant_voucher=None)))
     assert first.a_holds["grant_voucher"] is None
     # The responder issues only what its Manifest offers, after accepting the COMMIT's TCT.
-    nothing = Handshake(a, b, requested=["fly"]).run("commit")
+    nothing = Handshake(requested=["fly"]).run("commit")
     raises("policy denies handshake (empty grant intersection)",
            nothing.responder.process_commit, nothing.commit_json)
 
 
 @pytest.mark.parametrize("peer_kind", ["ed25519-pinned", "p256-oidc"])
 @pytest.mark.parametrize("length", [0, 15, 32])
-def test_only_sixteen_byte_peer_nonces_are_signed(party, peer_kind, length):
+def test_only_sixteen_byte_peer_nonces_are_signed(peer_kind, length):
     """A peer's nonce is signed as a digest: any other length would turn the agent into a
     signing oracle for texts of the peer's choosing."""
     wrong = "invalid envelope: pop nonce must decode to exactly 16 bytes"
-    pinned_a = party("ed25519-pinned", "alice", GRANTS_A)
-    pinned_b = party("ed25519-pinned", "bob", GRANTS_B)
+    pinned_a, pinned_b = party(), party(name="bob")
 
     # The initiator refuses to sign the responder's nonce and keeps waiting for a HELLO_ACK.
-    b = party(peer_kind, "bob", GRANTS_B)
+    b = party(peer_kind, "bob")
     run = Handshake(pinned_a, b).run("ack")
 
     def odd_nonce(sender, verifier):
@@ -328,7 +197,7 @@ def test_only_sixteen_byte_peer_nonces_are_signed(party, peer_kind, length):
     run.complete()
 
     # The responder accepts the HELLO but refuses to sign its nonce when the COMMIT comes.
-    a = party(peer_kind, "alice", GRANTS_A)
+    a = party(peer_kind)
     run = Handshake(a, pinned_b)
     run.hello()
     honest = json.loads(run.hello_json)["payload"]["pop_nonce"]
@@ -338,8 +207,8 @@ def test_only_sixteen_byte_peer_nonces_are_signed(party, peer_kind, length):
         raises(wrong, run.responder.process_commit, run.commit_json)
 
 
-def test_replaced_handshakes(ab):
-    run = Handshake(*ab).run("ack")
+def test_replaced_handshakes():
+    run = Handshake().run("ack")
     # A failed HELLO leaves the responder's earlier handshake alone.
     raises("invalid envelope: manifest.aid does not match sender.agent_id",
            run.responder.process_hello,
@@ -351,13 +220,13 @@ def test_replaced_handshakes(ab):
     run.commit(first_ack)
     raises("nonce mismatch", run.responder.process_commit, run.commit_json)
     # A second build_hello makes the first HELLO_ACK's echo stale.
-    run = Handshake(*ab).run("ack")
+    run = Handshake().run("ack")
     run.hello()
     raises("nonce mismatch", run.initiator.process_hello_ack, run.ack_json, "")
 
 
-def test_oidc_callback_and_key_set_rules(party):
-    a, b = party("p256-oidc", "alice", GRANTS_A), party("ed25519-pinned", "bob", GRANTS_B)
+def test_oidc_callback_and_key_set_rules():
+    a, b = party("p256-oidc"), party(name="bob")
     initiator = a.agent.new_session(jwks=provider(), trust_anchors=[ISSUER])
     raises("agent manifest is OIDC; `oidc_mint_jwt` callable is required",
            initiator.build_hello, b.manifest_json, ["search"], error=ValueError)

@@ -8,7 +8,7 @@ import tracemalloc
 import pytest
 
 import vesk
-from artefacts import ALICE, BOB, CAROL_P256, ENDPOINT, FAR_FUTURE, SCRATCH, Handshake, artefacts, certificate
+from parties import ALICE, BOB, CAROL_P256, ENDPOINT, FAR_FUTURE, SCRATCH, Handshake, artefacts, party
 
 ARTEFACTS = artefacts()
 WARM_UP, ROUNDS, MAX_WINDOWS = 200, 200, 10
@@ -17,9 +17,8 @@ PYTHON_BYTES_PER_CALL = 4
 
 
 class MallInfo2(ctypes.Structure):
-    _fields_ = [(name, ctypes.c_size_t) for name in (
-        "arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks", "uordblks",
-        "fordblks", "keepcost")]
+    _fields_ = [(name, ctypes.c_size_t) for name in
+                "arena ordblks smblks hblks hblkhd usmblks fsmblks uordblks fordblks keepcost".split()]
 
 
 def native_heap():
@@ -48,55 +47,33 @@ if NATIVE and not heap_is_glibc(NATIVE):
 
 def failing(call, exception):
     def run():
-        try:
+        with pytest.raises(exception):
             call()
-        except exception:
-            return
-        raise AssertionError("expected " + exception.__name__)
     return run
 
 
+def fields(obj, *names):
+    return tuple(getattr(obj, name) for name in names)
+
+
 def operations():
-    tct = ARTEFACTS["tct-eddsa"][0]
-    manifest = ARTEFACTS["manifest-eddsa"][0]
-    request = ARTEFACTS["renewal-request"][0]
+    tct, manifest, request, delegation, revocation, bundle, cert = (ARTEFACTS[name] for name in (
+        "tct", "manifest", "renewal-request", "delegation", "revocation", "bundle", "certificate"))
     store = vesk.TctStore(4)
     expired = json.dumps({"manifest": json.loads(manifest)["manifest"]})
     revoked = {"x", BOB.agent.verify_tct(tct, "read").jti}
-    verified_jti = "7d444840-9dc0-41d1-b245-5ffdce74fad2"
+    jti = "7d444840-9dc0-41d1-b245-5ffdce74fad2"
     tampered = tct[:-3] + ("A" if tct[-3] != "A" else "B") + tct[-2:]
-
-    def uncached():
-        store.clear()
-        BOB.agent.verify_tct_cached(tct, "read", store)
-
-    delegation = ARTEFACTS["delegation"][0]
-    voucher = ARTEFACTS["voucher"][0]
     verified = vesk.verify_delegation(delegation, ALICE.aid)
-    revocation = ARTEFACTS["revocation"][0]
-    bundle = ARTEFACTS["bundle"][0]
-    cert = certificate()
     pins = vesk.SpkiPinVerifier([bytes(32), vesk.compute_spki_hash(cert)])
     jwk = {"kty": "OKP", "crv": "Ed25519", "x": BOB.aid.rsplit(":", 1)[1]}
-    stale = Handshake().run(until="hello_ack").messages["hello_ack"]
-
-    def delegation_fields():
-        verified = vesk.verify_delegation_multihop(delegation, ALICE.aid, 2)
-        return verified.delegator, verified.delegatee, verified.issued_by, verified.grants, verified.cnf
+    stale = Handshake().run(until="ack").ack_json
 
     def key_sets():
         provider = vesk.JwksProvider({"https://a.example": [jwk]})
         provider.upsert("https://b.example", [jwk, jwk])
         provider.remove("https://a.example")
         return provider.issuers()
-
-    def bundle_build():
-        return (vesk.SessionBundleBuilder(ALICE.agent).session_id("7d444840-9dc0-41d1-b245-5ffdce74fad2")
-                .issued_at(5).participant(BOB.aid, tct).build())
-
-    def identity_fields():
-        identity = BOB.agent.verify_tct(tct, "read")
-        return identity.peer_aid, identity.grants, identity.jti, identity.expires_at
 
     return {
         "generate": lambda: vesk.VeskAgent.generate().aid,
@@ -106,37 +83,39 @@ def operations():
         "compute_aid_jkt": lambda: vesk.compute_aid_jkt(CAROL_P256.aid),
         "compute_aid_jkt-bad": failing(lambda: vesk.compute_aid_jkt("aid:x"), ValueError),
         "build_manifest": lambda: SCRATCH.agent.build_manifest("n", ENDPOINT, ["a", "b"], ["c"],
-                                                           accepted_trust_anchors=[ENDPOINT]),
+                                                               accepted_trust_anchors=[ENDPOINT]),
         "build_manifest-bad": failing(lambda: SCRATCH.agent.build_manifest("n", "no url", []), ValueError),
         "verify_manifest_json": lambda: vesk.verify_manifest_json(manifest),
         "verify_manifest_json-code": failing(lambda: vesk.verify_manifest_json(expired, FAR_FUTURE),
                                              vesk.ManifestVerificationError),
         "verify_manifest_json-malformed": failing(lambda: vesk.verify_manifest_json(manifest[:-1]), ValueError),
-        "verify_tct": identity_fields,
+        "verify_tct": lambda: fields(BOB.agent.verify_tct(tct, "read"), "peer_aid", "grants", "jti", "expires_at"),
         "verify_tct-tampered": failing(lambda: BOB.agent.verify_tct(tampered, "read"), RuntimeError),
         "verify_tct-malformed": failing(lambda: BOB.agent.verify_tct("a.b", "read"), ValueError),
         "verify_tct-revoked": failing(lambda: BOB.agent.verify_tct(tct, "read", BOB.aid, revoked), RuntimeError),
         "verify_tct_cached-hit": lambda: BOB.agent.verify_tct_cached(tct, "read", store),
-        "verify_tct_cached-miss": uncached,
+        "verify_tct_cached-miss": lambda: (store.clear(), BOB.agent.verify_tct_cached(tct, "read", store)),
         "TctStore": lambda: vesk.TctStore(8).len(),
         "build_renewal_request": lambda: BOB.agent.build_renewal_request(tct),
         "process_renewal_request": lambda: ALICE.agent.process_renewal_request(request, FAR_FUTURE, 60),
-        "process_renewal_request-bad": failing(
-            lambda: ALICE.agent.process_renewal_request(request, 0, 60), RuntimeError),
+        "process_renewal_request-bad": failing(lambda: ALICE.agent.process_renewal_request(request, 0, 60),
+                                               RuntimeError),
         "wrong-type": failing(lambda: BOB.agent.verify_tct(tct, ["read"]), TypeError),
         "missing-argument": failing(lambda: BOB.agent.verify_tct(tct), TypeError),
-        "build_delegation": lambda: BOB.agent.build_delegation(voucher, CAROL_P256.aid, ["read"]),
-        "verify_delegation": delegation_fields,
+        "build_delegation": lambda: BOB.agent.build_delegation(ARTEFACTS["voucher"], CAROL_P256.aid, ["read"]),
+        "verify_delegation": lambda: fields(vesk.verify_delegation_multihop(delegation, ALICE.aid, 2),
+                                            "delegator", "delegatee", "issued_by", "grants", "cnf"),
         "verify_delegation-bad": failing(lambda: vesk.verify_delegation(delegation, BOB.aid), RuntimeError),
         "issue_tct_for_delegatee": lambda: ALICE.agent.issue_tct_for_delegatee(verified),
         "sign_revocation_list": lambda: ALICE.agent.sign_revocation_list(
-            [{"jti": verified_jti, "reason": "lost", "revoked_at": 5}]),
+            [{"jti": jti, "reason": "lost", "revoked_at": 5}]),
         "sign_revocation_list-bad": failing(lambda: ALICE.agent.sign_revocation_list([{"reason": 1}]), ValueError),
         "verify_revocation_list": lambda: vesk.verify_revocation_list(revocation, ALICE.aid),
         "verify_revocation_list-code": failing(lambda: vesk.verify_revocation_list(revocation, BOB.aid),
                                                vesk.RevocationVerificationError),
         "revocation_signing_bytes": lambda: vesk.revocation_signing_bytes(revocation),
-        "SessionBundleBuilder": bundle_build,
+        "SessionBundleBuilder": lambda: vesk.SessionBundleBuilder(ALICE.agent).session_id(jti).issued_at(5)
+        .participant(BOB.aid, tct).build(),
         "verify_session_bundle": lambda: vesk.verify_session_bundle(bundle, BOB.aid, None, lambda jti: True),
         "verify_session_bundle-raising-callback": lambda: vesk.verify_session_bundle(
             bundle, BOB.aid, None, lambda jti: 1 / 0),
@@ -145,7 +124,8 @@ def operations():
         "is_pinned": lambda: pins.is_pinned(cert) and pins.len,
         "JwksProvider": key_sets,
         "handshake": lambda: Handshake().run(),
-        "handshake-out-of-order": failing(lambda: BOB.agent.new_session().process_hello_ack(stale, ""), RuntimeError),
+        "handshake-out-of-order": failing(lambda: party().agent.new_session().process_hello_ack(stale, ""),
+                                          RuntimeError),
     }
 
 

@@ -9,7 +9,7 @@ from cryptography.hazmat.primitives import serialization
 from cryptography.hazmat.primitives.asymmetric import ec, ed25519, rsa
 
 import vesk
-from signers import self_signed
+from parties import self_signed
 
 KEYS = {
     "rsa": lambda: rsa.generate_private_key(public_exponent=65537, key_size=2048),
@@ -26,9 +26,6 @@ def test_hash_and_pins(kind):
         serialization.Encoding.DER, serialization.PublicFormat.SubjectPublicKeyInfo)
     pin = vesk.compute_spki_hash(cert)
     assert pin == hashlib.sha256(spki).digest()
-    # Same key, same hash, whatever else the certificate says; bytes after it are ignored.
-    assert vesk.compute_spki_hash(self_signed(key, days=-10)) == pin
-    assert vesk.compute_spki_hash(cert + b"\x00trailing bytes") == pin
 
     other = vesk.compute_spki_hash(self_signed(KEYS[kind]()))
     verifier = vesk.SpkiPinVerifier([other, list(pin), bytearray(pin), pin])
@@ -36,19 +33,13 @@ def test_hash_and_pins(kind):
     assert verifier.is_pinned(self_signed(key, days=-1)) is True
     assert vesk.SpkiPinVerifier((other,)).is_pinned(cert) is False
     assert vesk.SpkiPinVerifier([]).is_pinned(cert) is False
-    for not_a_cert in (b"", b"\x30\x03\x02\x01\x01", cert[:-1]):
+    for call in (verifier.is_pinned, vesk.compute_spki_hash):
         with pytest.raises(ValueError, match=r"^invalid X\.509 certificate \(DER\): "):
-            verifier.is_pinned(not_a_cert)
+            call(cert[:-1])
 
 
-class LyingBytes(bytes):
-    def __len__(self):
-        return 32
-
-
-class LyingByteArray(bytearray):
-    def __len__(self):
-        return 32
+LyingBytes = type("LyingBytes", (bytes,), {"__len__": lambda self: 32})
+LyingByteArray = type("LyingByteArray", (bytearray,), {"__len__": lambda self: 32})
 
 
 @pytest.mark.parametrize("pins,error,message", [

@@ -1,32 +1,34 @@
-"""Random and mutated input to every public callable.
+"""Random text and wrong types into every public callable.
 
 Whatever comes in, only the documented exception types come out (never PanicException, never a
-crash), a damaged artefact never passes as valid, and the objects used keep working afterwards.
+crash), and the objects used keep working afterwards. Where `cryptography` judges the same input
+(certificates, P-256 points) the module agrees with it.
 """
 
 import hashlib
 import json
 import operator
-import time
 
 import pytest
 from cryptography import x509
 from cryptography.hazmat.primitives import serialization
+from cryptography.hazmat.primitives.asymmetric import ec
 from hypothesis import example, given, strategies as st
 
 import vesk
-from artefacts import (ALICE, BOB, CAROL_P256, ENDPOINT, FAR_FUTURE, SCRATCH, Handshake, artefacts, certificate,
-                       fresh_tct, tct_claims)
-from signers import Signer, b64u
+from parties import ALICE, BOB, CAROL_P256, ENDPOINT, FAR_FUTURE, SCRATCH, Handshake, artefacts, b64u, party
 
 I64 = (-(2**63), 2**63 - 1)
 U64 = (0, 2**64 - 1)
 MANIFEST_CODES = {"signature_invalid", "pop_failed", "aid_mismatch", "expired", "version_unknown",
                   "identity_hint_malformed", "incompatible_identity_type", "malformed"}
 REVOCATION_CODES = {"signature_invalid", "issuer_mismatch", "version_unknown", "expired", "malformed"}
+FAILURES = (ValueError, RuntimeError, vesk.ManifestVerificationError, vesk.RevocationVerificationError,
+            UnicodeEncodeError)
 ARTEFACTS = artefacts()
-VERIFIED = vesk.verify_delegation(ARTEFACTS["delegation"][0], ALICE.aid)
+VERIFIED = vesk.verify_delegation(ARTEFACTS["delegation"], ALICE.aid)
 STORE = vesk.TctStore(64)
+INITIATOR, RESPONDER = party(), party(name="bob")
 
 
 def outcome(call, *allowed):
@@ -45,118 +47,97 @@ def outcome(call, *allowed):
 
 def still_works():
     """The long-lived objects answer correctly after a storm of bad calls."""
-    text = SCRATCH.agent.build_manifest("Bob", ENDPOINT, ["read"])
-    assert vesk.verify_manifest_json(text) is None
-    token = fresh_tct(ALICE, BOB)
+    assert vesk.verify_manifest_json(SCRATCH.agent.build_manifest("Bob", ENDPOINT, ["read"])) is None
+    token = ALICE.tct(BOB)
     before = STORE.len()
     first = BOB.agent.verify_tct_cached(token, "read", STORE)
     assert STORE.len() == min(before + 1, 64)
     again = BOB.agent.verify_tct_cached(token, "read", STORE)
     assert (again.jti, again.grants) == (first.jti, ["read", "write"])
     assert BOB.agent.verify_tct(token, "write").peer_aid == ALICE.aid
-    assert json.loads(Handshake().run())["grant_voucher"]
+    assert Handshake().run().a_holds["grant_voucher"]
 
 
-# --- mutated artefacts ------------------------------------------------------------------------
-
-STRUCTURAL = st.sampled_from(list('{}[]",:.\\ -_=0129aAzZ') + ["\u00e9", "\x00", "\ud800", "\U0001f600"])
-
-
-@st.composite
-def mutations(draw, text):
-    """The text with one to four characters flipped, inserted or deleted; never the text itself."""
-    chars = list(text)
-    for _ in range(draw(st.integers(1, 4))):
-        at = draw(st.integers(0, len(chars)))
-        op = draw(st.sampled_from(["flip", "insert", "delete"]))
-        new = draw(STRUCTURAL | st.characters())
-        if op == "insert" or not chars or at == len(chars):
-            chars.insert(at, new)
-        elif op == "delete":
-            del chars[at]
-        else:
-            chars[at] = new
-    mutated = "".join(chars)
-    return mutated if mutated != text else text + " x"
+LONG_LABEL = "\u00e9" * 1001  # more than ICU's IDNA takes in one label
+# Hostile text: long labels and strings, odd Unicode, huge numbers, deep nesting, alone or
+# after a prefix that gets it past the first checks.
+HOSTILE = st.builds(operator.add, st.sampled_from(["", "https://", "https://a.", "aid:pubkey:", '{"a":', "["]),
+                    st.sampled_from([LONG_LABEL, LONG_LABEL + ".example", "a" * 1000 + "\u0301", "xn--" + "a" * 5000,
+                                     "\u200d\u05d0\u3002\uff0e\U0010ffff\ufeff", "\udfff", "9" * 5000, "1e999999",
+                                     "-0.0e-99999", "[" * 100000, '{"a":' * 20000, '"' + "a" * 1000000 + '"']))
+ANY_TEXT = st.text(st.characters(blacklist_categories=()), max_size=40) | HOSTILE | st.sampled_from(
+    ["", "aid:pubkey:", "aid:pubkey:p256:" + "A" * 44, "[" * 300, '{"manifest":' * 200, "\ud800"])
 
 
-def same_json(a, b):
-    try:
-        return json.loads(a) == json.loads(b)
-    except ValueError:
-        return False
+@given(ANY_TEXT, ANY_TEXT, st.integers(*I64))
+def test_random_text_in_every_text_parameter(a, b, n):
+    hops = abs(n) % 8
+    provider = vesk.JwksProvider()
+    calls = [
+        lambda: vesk.VeskAgent.generate(a),
+        lambda: vesk.VeskAgent.from_seed(bytes(32), a),
+        lambda: vesk.compute_aid_jkt(a),
+        lambda: vesk.verify_manifest_json(a, n),
+        lambda: BOB.agent.verify_tct(a, b),
+        lambda: BOB.agent.verify_tct(ARTEFACTS["tct"], a, b),
+        lambda: BOB.agent.verify_tct_cached(a, b, STORE, b, {a}),
+        lambda: BOB.agent.build_renewal_request(a),
+        lambda: ALICE.agent.process_renewal_request(a, n, n),
+        lambda: SCRATCH.agent.build_manifest(a, b, [a, b], [b], n),
+        lambda: SCRATCH.agent.build_manifest("n", ENDPOINT, [], identity_type=a),
+        lambda: SCRATCH.agent.build_manifest("n", a, [], identity_type="oidc", oidc_issuer=b, oidc_subject=a,
+                                         accepted_trust_anchors=[a, b]),
+        lambda: vesk.verify_delegation(a, b, {a}),
+        lambda: vesk.verify_delegation_multihop(a, b, hops),
+        lambda: BOB.agent.build_delegation(a, b, [a], n),
+        lambda: BOB.agent.build_delegation(ARTEFACTS["voucher"], a, [b]),
+        lambda: vesk.verify_revocation_list(a, b, n),
+        lambda: vesk.revocation_signing_bytes(a),
+        lambda: ALICE.agent.sign_revocation_list([{"jti": a, "reason": b, "revoked_at": n}], n),
+        lambda: vesk.SessionBundleBuilder(ALICE.agent).session_id(a).issued_at(n).participant(b, a).build(),
+        lambda: vesk.verify_session_bundle(a, b, n, lambda jti: jti == a),
+        lambda: vesk.JwksProvider({a: [{"kty": b, "x": a}]}),
+        lambda: provider.upsert(a, [{"kty": "OKP", "crv": "Ed25519", "x": b}]),
+        lambda: provider.remove(a),
+        lambda: INITIATOR.agent.new_session(provider, [a]).build_hello(b, [a], lambda nonce: a),
+        lambda: RESPONDER.agent.new_responder(provider, [b]).process_hello(a, lambda nonce: b),
+        lambda: INITIATOR.agent.new_session().process_hello_ack(a, b),
+        lambda: RESPONDER.agent.new_responder().process_commit(a),
+        lambda: INITIATOR.agent.new_session().complete(a),
+    ]
+    for call in calls:
+        outcome(call, *FAILURES)
+    still_works() if n % 50 == 0 else None
 
 
-@pytest.mark.parametrize("name", sorted(ARTEFACTS))
-def test_valid_artefacts_pass_their_check(name):
-    text, check, _ = ARTEFACTS[name]
-    check(text)
+def on_curve(raw: bytes) -> bool:
+    """Whether 32 bytes decode as an Edwards point: y taken modulo p, sign bit aside."""
+    p = 2**255 - 19
+    d = -121665 * pow(121666, -1, p) % p
+    y = int.from_bytes(raw, "little") & ((1 << 255) - 1)
+    u, v = (y * y - 1) % p, (d * y * y + 1) % p
+    x2 = u * pow(v, -1, p) % p
+    return x2 == 0 or pow(x2, (p - 1) // 2, p) == 1
 
 
-FAILURES = (ValueError, RuntimeError, vesk.ManifestVerificationError, vesk.RevocationVerificationError,
-            UnicodeEncodeError)
+@given(st.binary(min_size=32, max_size=32), st.sampled_from([None, 2, 3]))
+@example(bytes(32), None)
+@example(b"\xff" * 32, None)
+@example(bytes([1]) + bytes(30) + b"\x80", None)
+def test_aid_key_check_matches_the_curve(x, tag):
+    """An Ed25519 key (no tag) against the curve equation, a compressed P-256 point against `cryptography`."""
+    if tag is None:
+        aid, valid = "aid:pubkey:" + b64u(x), on_curve(x)
+    else:
+        aid = "aid:pubkey:p256:" + b64u(bytes([tag]) + x)
+        try:
+            valid = bool(ec.EllipticCurvePublicKey.from_encoded_point(ec.SECP256R1(), bytes([tag]) + x))
+        except ValueError:
+            valid = False
+    assert isinstance(outcome(lambda: vesk.compute_aid_jkt(aid), ValueError), str) == valid, aid
 
 
-@pytest.mark.parametrize("name", sorted(ARTEFACTS))
-def test_mutated_artefact_passes_only_as_a_document_unchanged_in_meaning(name):
-    text, check, compact = ARTEFACTS[name]
-
-    @given(mutations(text))
-    def run(mutated):
-        result = outcome(lambda: check(mutated), *FAILURES)
-        if not isinstance(result, Exception):
-            assert not compact and same_json(mutated, text), f"changed artefact accepted: {mutated!r}"
-        if name.startswith("tct"):  # the cache and renewal see the same token the same way
-            cached = outcome(lambda: BOB.agent.verify_tct_cached(mutated, "read", STORE), *FAILURES)
-            assert (type(result), str(result)) == (type(cached), str(cached))
-            request = outcome(lambda: BOB.agent.build_renewal_request(mutated), UnicodeEncodeError)
-            if isinstance(request, str):
-                renewal = outcome(lambda: ALICE.agent.process_renewal_request(request, FAR_FUTURE, 60), *FAILURES)
-                assert isinstance(renewal, Exception), f"damaged token renewed: {mutated!r}"
-
-    run()
-    still_works()
-
-
-def test_signature_segment_is_not_malleable_through_non_ascii_characters():
-    # A decoder that read every byte from 0x80 up as '_' let "é" (two bytes) pass for "__".
-    token = next(t for t in (fresh_tct(ALICE, BOB) for _ in range(5000)) if "__" in t.rsplit(".", 1)[1])
-    head, signature = token.rsplit(".", 1)
-    with pytest.raises(RuntimeError, match="^TCT verification failed: "):
-        BOB.agent.verify_tct(head + "." + signature.replace("__", "\u00e9", 1), "read")
-
-
-def same_content(a, b):
-    """The same sender and payload, apart from what no proof covers: the steps trust the proofs
-    inside the payload, not the envelope's signature, and the requested grants of HELLO and
-    HELLO_ACK are covered by nothing."""
-    try:
-        left, right = json.loads(a), json.loads(b)
-    except ValueError:
-        return False
-    unproved = ("requested_grants",)
-    payloads = [{k: v for k, v in m.get("payload", {}).items() if k not in unproved} for m in (left, right)]
-    return left.get("sender") == right.get("sender") and payloads[0] == payloads[1]
-
-
-@pytest.mark.parametrize("step", Handshake.STEPS)
-def test_mutated_handshake_message_passes_only_when_unchanged_in_meaning(step):
-    @given(st.data())
-    def run(data):
-        handshake = Handshake()
-        handshake.run(until=step)
-        valid = handshake.messages[step]
-        mutated = data.draw(mutations(valid))
-        result = outcome(lambda: handshake.receive(step, mutated), ValueError, RuntimeError, UnicodeEncodeError)
-        if not isinstance(result, Exception):
-            assert same_content(mutated, valid), f"changed {step} accepted: {mutated!r}"
-
-    run()
-    assert json.loads(Handshake().run())["tct"]
-    still_works()
-
-
-CERTIFICATE = certificate()
+CERTIFICATE = ARTEFACTS["certificate"]
 CAROL_SPKI_HASH = hashlib.sha256(x509.load_der_x509_certificate(CERTIFICATE).public_key().public_bytes(
     serialization.Encoding.DER, serialization.PublicFormat.SubjectPublicKeyInfo)).digest()
 PINS = vesk.SpkiPinVerifier([bytes(32), CAROL_SPKI_HASH])
@@ -166,9 +147,8 @@ PINS = vesk.SpkiPinVerifier([bytes(32), CAROL_SPKI_HASH])
 def byte_mutations(draw, data):
     out = bytearray(data)
     for _ in range(draw(st.integers(1, 4))):
-        at = draw(st.integers(0, len(out)))
+        at, byte = draw(st.integers(0, len(out))), draw(st.integers(0, 255))
         op = draw(st.sampled_from(["flip", "insert", "delete", "truncate"]))
-        byte = draw(st.integers(0, 255))
         if op == "insert" or at == len(out):
             out.insert(at, byte)
         elif op == "delete":
@@ -195,197 +175,6 @@ def test_mutated_certificate_is_hashed_like_cryptography_or_refused(der):
         return
     if isinstance(pin, bytes):
         assert pin == hashlib.sha256(spki).digest()
-
-
-class RaisingTruth:
-    def __bool__(self):
-        raise ZeroDivisionError("no truth")
-
-
-@pytest.mark.parametrize("answer,kind", [
-    # An answer whose truth raises does not revoke.
-    (lambda jti: RaisingTruth(), "clear"),
-    (lambda jti: vesk.verify_session_bundle(ARTEFACTS["bundle"][0], BOB.aid)["kind"] == "clear", "degraded"),
-], ids=["truth-raises", "re-enters"])
-def test_revocation_callback_answers_are_taken_without_leaking_errors(answer, kind):
-    result = vesk.verify_session_bundle(ARTEFACTS["bundle"][0], BOB.aid, None, answer)
-    assert result["kind"] == kind
-    assert vesk.verify_session_bundle(ARTEFACTS["bundle"][0], BOB.aid)["kind"] == "clear"
-
-
-# --- random content behind a valid signature ------------------------------------------------
-
-JSON = st.recursive(
-    st.none() | st.booleans() | st.integers() | st.floats(allow_nan=False, allow_infinity=False)
-    | st.text(max_size=8),
-    lambda inner: st.lists(inner, max_size=4) | st.dictionaries(st.text(max_size=6), inner, max_size=4),
-    max_leaves=10)
-CLAIM_NAMES = ["ver", "jti", "iss", "sub", "aud", "iat", "exp", "grants", "cnf", "ext", "nbf"]
-
-
-@given(st.dictionaries(st.sampled_from(CLAIM_NAMES), JSON, max_size=3),
-       st.lists(st.sampled_from(CLAIM_NAMES), max_size=2), st.sampled_from([ALICE, CAROL_P256]))
-@example({"iat": 2**63}, [], ALICE)
-@example({"exp": -(2**63) - 1}, [], ALICE)
-@example({"grants": [" "]}, [], ALICE)
-def test_signed_random_claims_verify_only_when_sound(replaced, dropped, issuer):
-    claims = tct_claims(issuer, BOB, **replaced)
-    for name in dropped:
-        claims.pop(name, None)
-    token = issuer.jws(json.dumps(claims).encode())
-    result = outcome(lambda: BOB.agent.verify_tct(token, "read"), ValueError, RuntimeError)
-    if isinstance(result, vesk.TctIdentity):
-        now = int(time.time())
-        assert claims["ver"] == "vesk/0.2" and claims["iss"] == issuer.aid and claims["aud"] == BOB.aid
-        assert claims["cnf"] == {"jkt": BOB.jkt} and claims["iat"] <= now + 1 and claims["exp"] >= now - 1
-        assert result.grants == claims["grants"] and "read" in result.grants
-
-
-@given(st.binary(max_size=64) | JSON.map(lambda v: json.dumps(v).encode()),
-       st.sampled_from(["vesk-tct+jwt", "vesk-grant+jwt", "JWT"]))
-@example(b"[" * 100000, "vesk-tct+jwt")
-@example(b'{"ver":' * 5000, "vesk-tct+jwt")
-def test_signed_random_payload_is_refused(payload, typ):
-    token = ALICE.jws(payload, typ)
-    for call in (lambda: BOB.agent.verify_tct(token, "read"),
-                 lambda: BOB.agent.verify_tct_cached(token, "read", STORE),
-                 lambda: ALICE.agent.process_renewal_request(BOB.agent.build_renewal_request(token),
-                                                             FAR_FUTURE, 60)):
-        assert isinstance(outcome(call, ValueError, RuntimeError), Exception)
-
-
-MANIFEST = json.loads(ARTEFACTS["manifest-eddsa"][0])["manifest"]
-
-
-@given(st.dictionaries(st.sampled_from(sorted(MANIFEST) + ["extensions", "x"]), JSON, max_size=2))
-@example({"extensions": {"a": [[[[1.5e300]]]]}})
-@example({"published_at": 2**63})
-def test_random_manifest_members_are_refused_cleanly(replaced):
-    text = json.dumps({"manifest": {**MANIFEST, **replaced}})
-    result = outcome(lambda: vesk.verify_manifest_json(text), ValueError, vesk.ManifestVerificationError)
-    if result is None:
-        # A null optional member reads like an absent one.
-        assert all(MANIFEST[k] == v if k in MANIFEST else v is None for k, v in replaced.items()), text
-
-
-# --- random arguments -------------------------------------------------------------------------
-
-LONG_LABEL = "\u00e9" * 1001  # more than ICU's IDNA takes in one label
-# Hostile text: long labels and strings, odd Unicode, huge numbers, deep nesting, alone or
-# after a prefix that gets it past the first checks.
-HOSTILE = st.builds(operator.add, st.sampled_from(["", "https://", "https://a.", "aid:pubkey:", '{"a":', "["]),
-                    st.sampled_from([LONG_LABEL, LONG_LABEL + ".example", "a" * 1000 + "\u0301", "xn--" + "a" * 5000,
-                                     "\u200d\u05d0\u3002\uff0e\U0010ffff\ufeff", "\udfff", "9" * 5000, "1e999999",
-                                     "-0.0e-99999", "[" * 100000, '{"a":' * 20000, '"' + "a" * 1000000 + '"']))
-ANY_TEXT = st.text(st.characters(blacklist_categories=()), max_size=40) | HOSTILE | st.sampled_from(
-    ["", "aid:pubkey:", "aid:pubkey:p256:" + "A" * 44, "[" * 300, '{"manifest":' * 200, "\ud800"])
-
-
-@given(ANY_TEXT, ANY_TEXT, st.integers(*I64))
-def test_random_text_in_every_text_parameter(a, b, n):
-    errors = FAILURES
-    hops = abs(n) % 8
-    provider = vesk.JwksProvider()
-    calls = [
-        lambda: vesk.VeskAgent.generate(a),
-        lambda: vesk.VeskAgent.from_seed(bytes(32), a),
-        lambda: vesk.compute_aid_jkt(a),
-        lambda: vesk.verify_manifest_json(a, n),
-        lambda: BOB.agent.verify_tct(a, b),
-        lambda: BOB.agent.verify_tct(ARTEFACTS["tct-eddsa"][0], a, b),
-        lambda: BOB.agent.verify_tct_cached(a, b, STORE, b, {a}),
-        lambda: BOB.agent.build_renewal_request(a),
-        lambda: ALICE.agent.process_renewal_request(a, n, n),
-        lambda: SCRATCH.agent.build_manifest(a, b, [a, b], [b], n),
-        lambda: SCRATCH.agent.build_manifest("n", ENDPOINT, [], identity_type=a),
-        lambda: SCRATCH.agent.build_manifest("n", a, [], identity_type="oidc", oidc_issuer=b, oidc_subject=a,
-                                         accepted_trust_anchors=[a, b]),
-        lambda: vesk.verify_delegation(a, b, {a}),
-        lambda: vesk.verify_delegation_multihop(a, b, hops),
-        lambda: BOB.agent.build_delegation(a, b, [a], n),
-        lambda: BOB.agent.build_delegation(ARTEFACTS["voucher"][0], a, [b]),
-        lambda: vesk.verify_revocation_list(a, b, n),
-        lambda: vesk.revocation_signing_bytes(a),
-        lambda: ALICE.agent.sign_revocation_list([{"jti": a, "reason": b, "revoked_at": n}], n),
-        lambda: vesk.SessionBundleBuilder(ALICE.agent).session_id(a).issued_at(n).participant(b, a).build(),
-        lambda: vesk.verify_session_bundle(a, b, n, lambda jti: jti == a),
-        lambda: vesk.JwksProvider({a: [{"kty": b, "x": a}]}),
-        lambda: provider.upsert(a, [{"kty": "OKP", "crv": "Ed25519", "x": b}]),
-        lambda: provider.remove(a),
-        lambda: BOB.agent.new_session(provider, [a]).build_hello(b, [a], lambda nonce: a),
-        lambda: ALICE.agent.new_responder(provider, [b]).process_hello(a, lambda nonce: b),
-        lambda: BOB.agent.new_session().process_hello_ack(a, b),
-        lambda: ALICE.agent.new_responder().process_commit(a),
-        lambda: BOB.agent.new_session().complete(a),
-    ]
-    for call in calls:
-        outcome(call, *errors)
-    still_works() if n % 50 == 0 else None
-
-
-def test_a_host_label_too_long_for_idna_makes_an_invalid_url():
-    url = "https://" + LONG_LABEL + ".example"
-    oidc = {"identity_type": "oidc", "oidc_issuer": "https://i.example", "oidc_subject": "s"}
-    calls = [lambda: vesk.JwksProvider({url: []}), lambda: vesk.JwksProvider().upsert(url, []),
-             lambda: SCRATCH.agent.build_manifest("n", url, []),
-             lambda: SCRATCH.agent.build_manifest("n", ENDPOINT, [], **{**oidc, "oidc_issuer": url}),
-             lambda: SCRATCH.agent.build_manifest("n", ENDPOINT, [], accepted_trust_anchors=[url]),
-             lambda: BOB.agent.new_session(trust_anchors=[url]), lambda: ALICE.agent.new_responder(trust_anchors=[url])]
-    for call in calls:
-        with pytest.raises(ValueError, match="URL.*: invalid international domain name$"):
-            call()
-
-
-def on_curve(raw: bytes) -> bool:
-    """Whether 32 bytes decode as an Edwards point: y taken modulo p, sign bit aside."""
-    p = 2**255 - 19
-    d = -121665 * pow(121666, -1, p) % p
-    y = int.from_bytes(raw, "little") & ((1 << 255) - 1)
-    u, v = (y * y - 1) % p, (d * y * y + 1) % p
-    x2 = u * pow(v, -1, p) % p
-    return x2 == 0 or pow(x2, (p - 1) // 2, p) == 1
-
-
-@given(st.binary(min_size=32, max_size=32))
-@example(bytes(32))
-@example(b"\xff" * 32)
-@example(bytes([1]) + bytes(30) + b"\x80")
-def test_ed25519_aid_key_check_matches_the_curve(raw):
-    aid = "aid:pubkey:" + b64u(raw)
-    result = outcome(lambda: vesk.compute_aid_jkt(aid), ValueError)
-    assert isinstance(result, str) == on_curve(raw), aid
-    if isinstance(result, str):
-        assert result == vesk.compute_aid_jkt("aid:pubkey:ed25519:" + b64u(raw))
-
-
-@given(st.binary(min_size=32, max_size=32), st.sampled_from([2, 3]))
-def test_p256_aid_key_check_matches_cryptography(x, tag):
-    from cryptography.hazmat.primitives.asymmetric import ec
-
-    try:
-        ec.EllipticCurvePublicKey.from_encoded_point(ec.SECP256R1(), bytes([tag]) + x)
-        valid = True
-    except ValueError:
-        valid = False
-    result = outcome(lambda: vesk.compute_aid_jkt("aid:pubkey:p256:" + b64u(bytes([tag]) + x)), ValueError)
-    assert isinstance(result, str) == valid
-
-
-@given(st.text(max_size=30), st.lists(st.text(max_size=10), max_size=5),
-       st.lists(st.text(max_size=10), max_size=3), st.integers(-(2**40), 2**40), st.booleans())
-@example("\u0000\u2028\ud7ff\"\\", ["a"], [], 0, False)
-def test_built_manifest_round_trips_whatever_it_accepts(name, offered, required, ttl, p256):
-    party = CAROL_P256 if p256 else SCRATCH
-    oidc = {"identity_type": "oidc", "oidc_issuer": "https://i.example", "oidc_subject": name} if p256 else {}
-    result = outcome(lambda: party.agent.build_manifest(name, ENDPOINT, offered, required, ttl, **oidc),
-                     ValueError, RuntimeError)
-    if isinstance(result, str):
-        manifest = json.loads(result)["manifest"]
-        assert (manifest["display_name"], manifest["offered_capabilities"]) == (name, offered)
-        assert manifest.get("required_peer_capabilities", []) == required
-        assert manifest["expires_at"] - manifest["published_at"] == ttl
-        if ttl >= 0:
-            assert vesk.verify_manifest_json(result, manifest["published_at"]) is None
 
 
 # --- wrong argument types and integer ranges ---------------------------------------------------
@@ -418,7 +207,7 @@ WRONG = {
     "pins": ["x" * 32, 5, [1], [None], {bytes(32)}],
 }
 # (name, call taking the full keyword arguments, {parameter: (valid value, kind of wrong values or None)})
-TOKEN = ARTEFACTS["tct-eddsa"][0]
+TOKEN = ARTEFACTS["tct"]
 VERIFIED_JTI = "7d444840-9dc0-41d1-b245-5ffdce74fad2"
 BUILDER = vesk.SessionBundleBuilder(ALICE.agent)
 PROVIDER = vesk.JwksProvider()
@@ -427,7 +216,7 @@ SIGNATURES = [
     ("from_seed", vesk.VeskAgent.from_seed, {"seed": (bytes([7]) * 32, "bytes"), "suite": ("p256", "text")}),
     ("compute_aid_jkt", vesk.compute_aid_jkt, {"aid": (BOB.aid, "text")}),
     ("verify_manifest_json", vesk.verify_manifest_json, {
-     "manifest_envelope_json": (ARTEFACTS["manifest-eddsa"][0], "text"),
+     "manifest_envelope_json": (ARTEFACTS["manifest"], "text"),
      "now_unix_secs": (None, "int")}),
     ("TctStore", vesk.TctStore, {"max_entries": (4, "uint")}),
     ("build_manifest", SCRATCH.agent.build_manifest, {"display_name": ("d", "text"),
@@ -441,29 +230,29 @@ SIGNATURES = [
      "revoked_jtis": (None, "set")}),
     ("build_renewal_request", BOB.agent.build_renewal_request, {"current_tct_envelope_json": (TOKEN, "text")}),
     ("process_renewal_request", ALICE.agent.process_renewal_request, {
-     "request_payload_json": (ARTEFACTS["renewal-request"][0], "text"),
+     "request_payload_json": (ARTEFACTS["renewal-request"], "text"),
      "manifest_exp_unix_secs": (FAR_FUTURE, "int"), "new_ttl_secs": (60, "int")}),
-    ("verify_delegation", vesk.verify_delegation, {"delegation_token": (ARTEFACTS["delegation"][0], "text"),
+    ("verify_delegation", vesk.verify_delegation, {"delegation_token": (ARTEFACTS["delegation"], "text"),
      "verifier_aid": (ALICE.aid, "text"), "revoked_jtis": (None, "set")}),
     ("verify_delegation_multihop", vesk.verify_delegation_multihop, {
-     "delegation_token": (ARTEFACTS["delegation"][0], "text"),
+     "delegation_token": (ARTEFACTS["delegation"], "text"),
      "verifier_aid": (ALICE.aid, "text"), "max_delegation_hops": (3, "uint"), "revoked_jtis": (None, "set")}),
-    ("build_delegation", BOB.agent.build_delegation, {"voucher_token": (ARTEFACTS["voucher"][0], "text"),
+    ("build_delegation", BOB.agent.build_delegation, {"voucher_token": (ARTEFACTS["voucher"], "text"),
      "delegatee_aid": (CAROL_P256.aid, "text"), "scope": (["read"], "list"), "ttl_secs": (None, "int")}),
     ("issue_tct_for_delegatee", ALICE.agent.issue_tct_for_delegatee, {"verified": (VERIFIED, "verified"),
      "ttl_secs": (None, "int")}),
     ("sign_revocation_list", ALICE.agent.sign_revocation_list, {"entries": ([{"jti": VERIFIED_JTI}], "dicts"),
      "expires_in_secs": (None, "int")}),
-    ("verify_revocation_list", vesk.verify_revocation_list, {"envelope_json": (ARTEFACTS["revocation"][0], "text"),
+    ("verify_revocation_list", vesk.verify_revocation_list, {"envelope_json": (ARTEFACTS["revocation"], "text"),
      "expected_issuer_aid": (ALICE.aid, "text"), "now_unix_secs": (None, "int")}),
     ("revocation_signing_bytes", vesk.revocation_signing_bytes,
-     {"envelope_json": (ARTEFACTS["revocation"][0], "text")}),
+     {"envelope_json": (ARTEFACTS["revocation"], "text")}),
     ("SessionBundleBuilder", vesk.SessionBundleBuilder, {"coordinator": (ALICE.agent, "agent")}),
     ("session_id", BUILDER.session_id, {"uuid_str": (VERIFIED_JTI, "text")}),
     ("issued_at", BUILDER.issued_at, {"unix_secs": (5, "int")}),
     ("participant", BUILDER.participant, {"aid": (BOB.aid, "text"), "tct_token": (TOKEN, "text")}),
     ("verify_session_bundle", vesk.verify_session_bundle, {
-     "bundle_envelope_json": (ARTEFACTS["bundle"][0], "text"),
+     "bundle_envelope_json": (ARTEFACTS["bundle"], "text"),
      "verifier_aid": (BOB.aid, "text"), "now_unix_secs": (None, "int"), "revocation_check": (None, None)}),
     ("compute_spki_hash", vesk.compute_spki_hash, {"cert_der": (CERTIFICATE, "bytes")}),
     ("SpkiPinVerifier", vesk.SpkiPinVerifier, {"pins": ([bytes(32)], "pins")}),
@@ -471,10 +260,10 @@ SIGNATURES = [
     ("JwksProvider", vesk.JwksProvider, {"keys": (None, "dict")}),
     ("upsert", PROVIDER.upsert, {"issuer": ("https://issuer.example", "text"), "keys": ([], "dicts")}),
     ("remove", PROVIDER.remove, {"issuer": ("https://issuer.example", "text")}),
-    ("new_session", BOB.agent.new_session, {"jwks": (None, "provider"), "trust_anchors": (None, "list")}),
-    ("new_responder", ALICE.agent.new_responder, {"jwks": (None, "provider"), "trust_anchors": (None, "list")}),
-    ("build_hello", BOB.agent.new_session().build_hello, {
-     "peer_manifest_json": (Handshake.ALICE_MANIFEST, "text"),
+    ("new_session", INITIATOR.agent.new_session, {"jwks": (None, "provider"), "trust_anchors": (None, "list")}),
+    ("new_responder", RESPONDER.agent.new_responder, {"jwks": (None, "provider"), "trust_anchors": (None, "list")}),
+    ("build_hello", INITIATOR.agent.new_session().build_hello, {
+     "peer_manifest_json": (RESPONDER.manifest_json, "text"),
      "requested_grants": (["read"], "list"), "oidc_mint_jwt": (None, None)}),
 ]
 
@@ -522,14 +311,3 @@ def test_list_arguments_are_read_by_iteration_not_by_claimed_length():
     text = SCRATCH.agent.build_manifest("d", ENDPOINT, LyingSequence())
     assert json.loads(text)["manifest"]["offered_capabilities"] == ["read", "read"]
     assert vesk.TctStore(2**64 - 1).len() == 0
-    still_works()
-
-
-def test_new_objects_after_the_storm():
-    for suite in ("ed25519", "p256"):
-        agent = vesk.VeskAgent.generate(suite)
-        oidc = {"identity_type": "oidc", "oidc_issuer": "https://i.example", "oidc_subject": "s"}
-        vesk.verify_manifest_json(agent.build_manifest("n", ENDPOINT, ["a"], **(oidc if suite == "p256" else {})))
-    party = Signer(77)
-    assert BOB.agent.verify_tct(fresh_tct(party, BOB), "read").peer_aid == party.aid
-    still_works()

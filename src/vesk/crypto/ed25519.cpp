@@ -8,8 +8,6 @@
 namespace vesk::ed25519 {
 namespace {
 
-using Encoding = std::array<std::uint8_t, 32>;
-
 // p = 2^255 - 19 and d = -121665 / 121666 mod p, computed once.
 struct Field {
     Bn p = new_bn();
@@ -28,14 +26,16 @@ struct Field {
     }
 };
 
-bool decompresses(const Encoding& encoding) {
+}  // namespace
+
+bool is_curve_point(std::span<const std::uint8_t, 32> encoding) {
     static const Field field;
     BnCtx ctx(BN_CTX_new());
     ossl_check(ctx != nullptr);
     BN_CTX* c = ctx.get();
     const BIGNUM* p = field.p.get();
 
-    Encoding big_endian;
+    std::array<std::uint8_t, 32> big_endian;
     std::ranges::reverse_copy(encoding, big_endian.begin());
     big_endian[0] &= 0x7f;  // the sign bit of x
     Bn y = bn_from_be(big_endian, new_bn());
@@ -51,25 +51,6 @@ bool decompresses(const Encoding& encoding) {
     const int symbol = BN_kronecker(u.get(), p, c);
     ossl_check(symbol != -2);
     return symbol == 1;
-}
-
-}  // namespace
-
-bool is_curve_point(std::span<const std::uint8_t, 32> encoding) {
-    // Peers present the same few keys over and over; remember the last ones that passed.
-    thread_local std::array<Encoding, 8> recent{};
-    thread_local std::size_t next = 0;
-    thread_local std::size_t filled = 0;
-    Encoding key;
-    std::ranges::copy(encoding, key.begin());
-    if (std::find(recent.begin(), recent.begin() + filled, key) != recent.begin() + filled) {
-        return true;
-    }
-    if (!decompresses(key)) return false;
-    recent[next] = key;
-    next = (next + 1) % recent.size();
-    filled = std::min(filled + 1, recent.size());
-    return true;
 }
 
 }  // namespace vesk::ed25519

@@ -8,6 +8,7 @@
 #include "vesk/core/random.h"
 #include "vesk/crypto/ed25519.h"
 #include "vesk/crypto/p256.h"
+#include "vesk/crypto/recent_keys.h"
 
 namespace vesk {
 namespace {
@@ -25,30 +26,45 @@ VerifyingKey::VerifyingKey(Algorithm algorithm, std::span<const std::uint8_t> by
 }
 
 std::expected<VerifyingKey, CryptoError> VerifyingKey::from_aid(const Aid& aid) {
+    if (const auto* known = recent_keys::find(aid.as_str())) return known->key;
+    std::optional<VerifyingKey> key;
     if (auto point = aid.p256_key_bytes()) {
         auto decoded = p256::decode_point(*point);
         if (!decoded) return std::unexpected(CryptoError::public_key_parse("signature error"));
-        return VerifyingKey(Algorithm::P256, *decoded);
+        key = VerifyingKey(Algorithm::P256, *decoded);
+    } else {
+        auto bytes = aid.ed25519_key_bytes();
+        if (!bytes) fault("Ed25519 arm guarded by algorithm()");
+        if (!ed25519::is_curve_point(*bytes)) {
+            return std::unexpected(CryptoError::invalid_ed25519_key("signature error"));
+        }
+        key = VerifyingKey(Algorithm::Ed25519, *bytes);
     }
-    auto key = aid.ed25519_key_bytes();
-    if (!key) fault("Ed25519 arm guarded by algorithm()");
-    if (!ed25519::is_curve_point(*key)) {
-        return std::unexpected(CryptoError::invalid_ed25519_key("signature error"));
-    }
-    return VerifyingKey(Algorithm::Ed25519, *key);
+    recent_keys::remember(aid.as_str(), *key);
+    return *key;
 }
 
 std::expected<VerifyingKey, CryptoError> VerifyingKey::from_public_bytes(
     std::span<const std::uint8_t> bytes) {
+    auto refused = [] { return std::unexpected(CryptoError::public_key_parse("signature error")); };
     if (bytes.size() == 32) {
-        if (!ed25519::is_curve_point(bytes.first<32>())) {
-            return std::unexpected(CryptoError::public_key_parse("signature error"));
+        const VerifyingKey key(Algorithm::Ed25519, bytes);
+        if (!recent_keys::find(key)) {
+            if (!ed25519::is_curve_point(bytes.first<32>())) return refused();
+            recent_keys::remember({}, key);
         }
-        return VerifyingKey(Algorithm::Ed25519, bytes);
+        return key;
+    }
+    // An uncompressed point seen before is known to lie on the curve.
+    if (bytes.size() == 65 && bytes[0] == 0x04) {
+        const VerifyingKey key(Algorithm::P256, bytes);
+        if (recent_keys::find(key)) return key;
     }
     auto point = p256::decode_point(bytes);
-    if (!point) return std::unexpected(CryptoError::public_key_parse("signature error"));
-    return VerifyingKey(Algorithm::P256, *point);
+    if (!point) return refused();
+    const VerifyingKey key(Algorithm::P256, *point);
+    recent_keys::remember({}, key);
+    return key;
 }
 
 Bytes VerifyingKey::to_bytes() const {
@@ -67,7 +83,9 @@ std::expected<void, CryptoError> VerifyingKey::verify(
     bool valid = false;
     if (signature.size() == 64) {
         if (algorithm_ == Algorithm::P256) {
-            valid = p256::verify(bytes_, message, signature);
+            recent_keys::Entry& known = recent_keys::entry(*this);
+            if (!known.verifier) known.verifier.emplace(bytes_);
+            valid = known.verifier->verify(message, signature);
         } else {
             // libsodium's check is the strict one: s below the group order, canonical R,
             // neither R nor the key of small order.

@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <initializer_list>
-#include <vector>
 
 #include "vesk/crypto/bignum.h"
 #include "vesk/crypto/secret.h"
@@ -50,10 +49,49 @@ Point encode(const EC_POINT* point, BN_CTX* ctx) {
     return out;
 }
 
-// The HMAC-DRBG of RFC 6979 section 3.2, instantiated with SHA-256.
+// True when 0 < v < n; for public values only.
+bool scalar_below_order(std::span<const std::uint8_t, 32> v) {
+    return std::ranges::any_of(v, [](std::uint8_t b) { return b != 0; }) &&
+           std::ranges::lexicographical_compare(v, kOrder);
+}
+
+// The DER form OpenSSL verifies, SEQUENCE { INTEGER r, INTEGER s }, written directly: each
+// integer in its shortest form, with a zero byte before a leading high bit.
+struct Der {
+    std::array<std::uint8_t, 72> bytes;
+    std::size_t size = 0;
+};
+
+Der der_signature(std::span<const std::uint8_t, 32> r, std::span<const std::uint8_t, 32> s) {
+    Der out;
+    out.bytes[0] = 0x30;
+    out.size = 2;
+    for (const auto v : {r, s}) {
+        const auto head = v.first<31>();
+        const std::size_t skip = static_cast<std::size_t>(
+            std::ranges::find_if(head, [](std::uint8_t b) { return b != 0; }) - head.begin());
+        const bool pad = (v[skip] & 0x80) != 0;
+        out.bytes[out.size++] = 0x02;
+        out.bytes[out.size++] = static_cast<std::uint8_t>(32 - skip + pad);
+        if (pad) out.bytes[out.size++] = 0x00;
+        std::copy(v.begin() + skip, v.end(), out.bytes.begin() + out.size);
+        out.size += 32 - skip;
+    }
+    out.bytes[1] = static_cast<std::uint8_t>(out.size - 2);
+    return out;
+}
+
+// The HMAC-DRBG of RFC 6979 section 3.2, instantiated with SHA-256. OpenSSL computes the HMACs,
+// with the processor's SHA instructions where it has them; one context serves them all.
 class NonceGenerator {
   public:
-    NonceGenerator(std::span<const std::uint8_t, 32> x, std::span<const std::uint8_t, 32> h) {
+    NonceGenerator(std::span<const std::uint8_t, 32> x, std::span<const std::uint8_t, 32> h)
+        : mac_(EVP_MAC_CTX_new(hmac_algorithm())) {
+        char digest[] = "SHA256";
+        const OSSL_PARAM params[] = {
+            OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest, 0),
+            OSSL_PARAM_construct_end()};
+        ossl_check(mac_ != nullptr && EVP_MAC_CTX_set_params(mac_.get(), params) == 1);
         std::ranges::fill(v_.span(), 0x01);
         std::ranges::fill(k_.span(), 0x00);
         const std::uint8_t zero = 0x00, one = 0x01;
@@ -75,18 +113,51 @@ class NonceGenerator {
     }
 
   private:
+    static EVP_MAC* hmac_algorithm() {
+        static EVP_MAC* const algorithm = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
+        ossl_check(algorithm != nullptr);
+        return algorithm;
+    }
+
+    // HMAC under the current key k_; the context is keyed afresh each time.
     void hmac(Secret<32>& out, std::initializer_list<std::span<const std::uint8_t>> parts) {
-        crypto_auth_hmacsha256_state state;
-        crypto_auth_hmacsha256_init(&state, k_.data(), 32);
-        for (auto part : parts) crypto_auth_hmacsha256_update(&state, part.data(), part.size());
+        ossl_check(EVP_MAC_init(mac_.get(), k_.data(), 32, nullptr) == 1);
+        for (auto part : parts) {
+            ossl_check(EVP_MAC_update(mac_.get(), part.data(), part.size()) == 1);
+        }
         Secret<32> mac;
-        crypto_auth_hmacsha256_final(&state, mac.data());
-        sodium_memzero(&state, sizeof state);
+        std::size_t size = 0;
+        ossl_check(EVP_MAC_final(mac_.get(), mac.data(), &size, 32) == 1 && size == 32);
         std::ranges::copy(mac.span(), out.span().begin());
     }
 
+    OpensslPtr<EVP_MAC_CTX, EVP_MAC_CTX_free> mac_;  // wipes its state when freed
     Secret<32> k_, v_;
     bool started_ = false;
+};
+
+// k^-1 = k^(n-2) mod n (n is prime), computed in constant time; the exponent and the Montgomery
+// form of n are made once.
+class OrderInverse {
+  public:
+    OrderInverse() {
+        BnCtx ctx = new_bn_ctx();
+        ossl_check(BN_copy(n_minus_2_.get(), order()) != nullptr &&
+                   BN_sub_word(n_minus_2_.get(), 2) == 1);
+        ossl_check(montgomery_ != nullptr &&
+                   BN_MONT_CTX_set(montgomery_.get(), order(), ctx.get()) == 1);
+    }
+
+    Bn operator()(const BIGNUM* k, BN_CTX* ctx) const {
+        Bn k_inv = new_secret_bn();
+        ossl_check(BN_mod_exp_mont_consttime(k_inv.get(), k, n_minus_2_.get(), order(), ctx,
+                                             montgomery_.get()) == 1);
+        return k_inv;
+    }
+
+  private:
+    Bn n_minus_2_ = new_bn();
+    OpensslPtr<BN_MONT_CTX, BN_MONT_CTX_free> montgomery_{BN_MONT_CTX_new()};
 };
 
 // r = x(kG) mod n, s = k^-1 (z + r d) mod n; nothing when r or s is zero.
@@ -102,12 +173,8 @@ std::optional<Signature> sign_with_nonce(const BIGNUM* d, const BIGNUM* z, const
     ossl_check(BN_nnmod(r.get(), x.get(), n, ctx) == 1);
     if (BN_is_zero(r.get())) return std::nullopt;
 
-    // k^-1 = k^(n-2) mod n (n is prime), computed in constant time.
-    Bn n_minus_2 = new_bn();
-    ossl_check(BN_copy(n_minus_2.get(), n) != nullptr && BN_sub_word(n_minus_2.get(), 2) == 1);
-    Bn k_inv = new_secret_bn();
-    ossl_check(BN_mod_exp_mont_consttime(k_inv.get(), k.get(), n_minus_2.get(), n, ctx, nullptr) ==
-               1);
+    static const OrderInverse inverse;
+    Bn k_inv = inverse(k.get(), ctx);
     Bn rd = new_secret_bn(), sum = new_secret_bn(), s = new_secret_bn();
     ossl_check(BN_mod_mul(rd.get(), r.get(), d, n, ctx) == 1);
     ossl_check(BN_mod_add(sum.get(), z, rd.get(), n, ctx) == 1);
@@ -183,23 +250,7 @@ Signature sign(std::span<const std::uint8_t, 32> d, std::span<const std::uint8_t
     }
 }
 
-bool verify(const Point& point, std::span<const std::uint8_t> message,
-            std::span<const std::uint8_t> signature) {
-    if (signature.size() != 64) return false;
-    const BIGNUM* n = order();
-    Bn r = bn_from_be(signature.first(32), new_bn());
-    Bn s = bn_from_be(signature.last(32), new_bn());
-    for (const BIGNUM* v : {r.get(), s.get()}) {
-        if (BN_is_zero(v) || BN_cmp(v, n) >= 0) return false;
-    }
-    OpensslPtr<ECDSA_SIG, ECDSA_SIG_free> sig(ECDSA_SIG_new());
-    ossl_check(sig != nullptr && ECDSA_SIG_set0(sig.get(), r.get(), s.get()) == 1);
-    (void)r.release();
-    (void)s.release();
-    std::vector<unsigned char> der(static_cast<std::size_t>(i2d_ECDSA_SIG(sig.get(), nullptr)));
-    unsigned char* cursor = der.data();
-    ossl_check(i2d_ECDSA_SIG(sig.get(), &cursor) == static_cast<int>(der.size()));
-
+Verifier::Verifier(const Point& point) {
     char group_name[] = "prime256v1";
     Point public_bytes = point;
     OSSL_PARAM params[] = {
@@ -213,12 +264,20 @@ bool verify(const Point& point, std::span<const std::uint8_t> message,
     ossl_check(key_ctx != nullptr && EVP_PKEY_fromdata_init(key_ctx.get()) == 1 &&
                EVP_PKEY_fromdata(key_ctx.get(), &raw_key, EVP_PKEY_PUBLIC_KEY, params) == 1);
     OpensslPtr<EVP_PKEY, EVP_PKEY_free> key(raw_key);
+    // The context holds its own reference to the key.
+    context_.reset(EVP_PKEY_CTX_new_from_pkey(nullptr, key.get(), nullptr));
+    ossl_check(context_ != nullptr && EVP_PKEY_verify_init(context_.get()) == 1);
+}
 
-    OpensslPtr<EVP_MD_CTX, EVP_MD_CTX_free> md(EVP_MD_CTX_new());
-    ossl_check(md != nullptr && EVP_DigestVerifyInit_ex(md.get(), nullptr, "SHA256", nullptr,
-                                                        nullptr, key.get(), nullptr) == 1);
+bool Verifier::verify(std::span<const std::uint8_t> message,
+                      std::span<const std::uint8_t> signature) {
+    if (signature.size() != 64) return false;
+    const auto r = signature.first<32>(), s = signature.last<32>();
+    if (!scalar_below_order(r) || !scalar_below_order(s)) return false;
+    const Der der = der_signature(r, s);
+    const Digest digest = sha256(message);
     const int verdict =
-        EVP_DigestVerify(md.get(), der.data(), der.size(), message.data(), message.size());
+        EVP_PKEY_verify(context_.get(), der.bytes.data(), der.size, digest.data(), digest.size());
     ERR_clear_error();
     return verdict == 1;
 }

@@ -1,10 +1,14 @@
 // ECDSA over P-256 with SHA-256: key arithmetic, deterministic signing and verification.
 #pragma once
 
+#include <openssl/evp.h>
+
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
+
+#include "vesk/crypto/openssl_ptr.h"
 
 namespace vesk::p256 {
 
@@ -26,8 +30,17 @@ Point public_point(std::span<const std::uint8_t, 32> d);
 // Deterministic ECDSA: the nonce comes from RFC 6979 (HMAC-SHA-256) over d and SHA-256(message).
 Signature sign(std::span<const std::uint8_t, 32> d, std::span<const std::uint8_t> message);
 
-// r and s must lie in 1..n-1; s is not required to be low.
-bool verify(const Point& point, std::span<const std::uint8_t> message,
-            std::span<const std::uint8_t> signature);
+// One public key made ready for verification: the OpenSSL key and its verification context
+// are built once and serve every later check. A context is not shared between threads.
+class Verifier {
+  public:
+    explicit Verifier(const Point& point);
+
+    // r and s must lie in 1..n-1; s is not required to be low.
+    bool verify(std::span<const std::uint8_t> message, std::span<const std::uint8_t> signature);
+
+  private:
+    OpensslPtr<EVP_PKEY_CTX, EVP_PKEY_CTX_free> context_;
+};
 
 }  // namespace vesk::p256

@@ -134,9 +134,8 @@ std::expected<VerifyingKey, HandshakeError> verify_peer_identity(
         return std::unexpected(
             HandshakeError::invalid_envelope("manifest.aid does not match sender.agent_id"));
     }
-    if (auto verified = manifest::verify_manifest(peer_manifest, settings.now); !verified) {
-        return std::unexpected(HandshakeError::from(verified.error()));
-    }
+    auto key = manifest::verify_manifest(peer_manifest, settings.now);
+    if (!key) return std::unexpected(HandshakeError::from(key.error()));
     const manifest::IdentityHint& hint = peer_manifest.identity_hint;
     if (identity.subject != hint.subject) {
         return identity_failure("identity.subject != manifest.identity_hint.subject");
@@ -170,8 +169,6 @@ std::expected<VerifyingKey, HandshakeError> verify_peer_identity(
             }
         }
     }
-    auto key = VerifyingKey::from_aid(peer_manifest.aid);
-    if (!key) return std::unexpected(HandshakeError::from(key.error()));
     return *key;
 }
 

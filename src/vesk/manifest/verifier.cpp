@@ -2,7 +2,6 @@
 
 #include "vesk/core/base64url.h"
 #include "vesk/core/protocol.h"
-#include "vesk/crypto/keys.h"
 #include "vesk/crypto/sha256.h"
 #include "vesk/crypto/signature_text.h"
 
@@ -34,7 +33,8 @@ std::expected<void, ManifestError> check_identity_hint(const IdentityHint& hint)
     return {};
 }
 
-std::expected<void, ManifestError> verify_manifest(const Manifest& manifest, std::int64_t now) {
+std::expected<VerifyingKey, ManifestError> verify_manifest(const Manifest& manifest,
+                                                           std::int64_t now) {
     using enum ManifestError::Kind;
     if (manifest.version != kProtocolVersion) return fail(VersionUnknown);
     if (manifest.expires_at < now) return fail(Expired);
@@ -51,7 +51,10 @@ std::expected<void, ManifestError> verify_manifest(const Manifest& manifest, std
         return fail(PopFailed);
     }
 
-    return check_identity_hint(manifest.identity_hint);
+    if (auto hint = check_identity_hint(manifest.identity_hint); !hint) {
+        return std::unexpected(hint.error());
+    }
+    return *key;
 }
 
 }  // namespace vesk::manifest

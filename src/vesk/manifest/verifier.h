@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <expected>
 
+#include "vesk/crypto/keys.h"
 #include "vesk/manifest/error.h"
 #include "vesk/manifest/model.h"
 
@@ -15,7 +16,9 @@ namespace vesk::manifest {
 // `issuer` and must not carry `public_key`.
 std::expected<void, ManifestError> check_identity_hint(const IdentityHint& hint);
 
-// `expires_at` equal to `now` passes; `published_at` is not checked.
-std::expected<void, ManifestError> verify_manifest(const Manifest& manifest, std::int64_t now);
+// `expires_at` equal to `now` passes; `published_at` is not checked. Gives the key the AID names,
+// for the caller's further checks.
+std::expected<VerifyingKey, ManifestError> verify_manifest(const Manifest& manifest,
+                                                           std::int64_t now);
 
 }  // namespace vesk::manifest
