@@ -14,7 +14,6 @@ TEST(Aid, ParseFollowsTheRuleOrder) {
     const std::pair<std::string, std::string> cases[] = {
         {"aid:pubkey:" + kId43, "ok"},
         {"aid:pubkey:ed25519:" + kId43, "ok"},
-        {"aid:pubkey:" + k43, "ok"},
         {"aid:pubkey:p256:" + kP256Id, "ok"},
         {"aid:pubkey:p256:" + k43, "AID identifier must be exactly 44 characters; got 43"},
         {"aid:pubkey:ed25519:" + kP256Id, "AID identifier must be exactly 43 characters; got 44"},

@@ -116,21 +116,21 @@ struct TestAgent {
 };
 
 // An agent whose Manifest was issued at 1700000000 and lives a day; with an OIDC issuer, its
-// identity is OIDC and the issuer its one trust anchor.
+// identity is OIDC and the issuer its one trust anchor, else its (Ed25519) key is pinned.
 inline TestAgent make_agent(SharedSigningKey key, std::optional<std::string> oidc_issuer = {}) {
     manifest::ManifestBuilder builder(*key);
     builder.issued_at = 1700000000;
-    builder.display_name = "agent";
     builder.handshake_endpoint = "https://agent.example/vesk/handshake/hello";
-    builder.offered_capabilities = {"read", "write"};
     if (oidc_issuer) {
         builder.identity_hint =
             manifest::IdentityHint{manifest::IdentityType::Oidc, "agent-subject", *oidc_issuer, {}};
         builder.trust_anchors = {*oidc_issuer};
     } else {
-        auto raw = key->ed25519_public_key();
-        builder.identity_hint = manifest::IdentityHint{
-            manifest::IdentityType::PinnedKey, "agent-subject", {}, b64u_encode(*raw)};
+        builder.identity_hint =
+            manifest::IdentityHint{manifest::IdentityType::PinnedKey,
+                                   "agent-subject",
+                                   {},
+                                   b64u_encode(key->ed25519_public_key().value())};
     }
     auto built = manifest::build_signed_manifest(builder);
     if (!built) ADD_FAILURE() << built.error().text();

@@ -66,8 +66,7 @@ IssuerKey rsa_issuer(unsigned bits) {
                 auto data = reinterpret_cast<const unsigned char*>(input.data());
                 EVP_DigestSign(ctx.get(), nullptr, &length, data, input.size());
                 Bytes signature(length);
-                EXPECT_EQ(EVP_DigestSign(ctx.get(), signature.data(), &length, data, input.size()),
-                          1);
+                EVP_DigestSign(ctx.get(), signature.data(), &length, data, input.size());
                 return signature;
             }};
 }

