@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tct_support.h"
+#include "fixtures.h"
 #include "vesk/crypto/jws.h"
 #include "vesk/delegation/builder.h"
 #include "vesk/delegation/claims.h"
@@ -47,18 +47,18 @@ struct Delegation : ::testing::Test {
     }
 
     DelegationClaims hop(const SigningKey& from, const SigningKey& to, std::int64_t exp) const {
-        return DelegationClaims{.ver = "vesk/0.2",
-                                .iss = from.aid(),
-                                .sub = to.aid(),
-                                .aud = a->aid(),
-                                .scope = {"read"},
-                                .exp = exp,
-                                .cnf = Cnf{jwk_thumbprint(to.verifying_key())},
-                                .voucher = std::nullopt,
-                                .jti = std::nullopt,
-                                .chain = std::nullopt,
-                                .chain_hash = std::nullopt,
-                                .ext = std::nullopt};
+        return {"vesk/0.2",
+                from.aid(),
+                to.aid(),
+                a->aid(),
+                {"read"},
+                exp,
+                Cnf{jwk_thumbprint(to.verifying_key())},
+                {},
+                {},
+                {},
+                {},
+                {}};
     }
     static void record_chain(DelegationClaims& claims, std::vector<std::string> chain) {
         claims.chain_hash = *delegation_chain_hash(chain);
@@ -90,20 +90,14 @@ struct Delegation : ::testing::Test {
     }
 
     std::string outcome(std::string_view token, std::uint64_t max_hops = 0,
-                        std::optional<std::set<std::string>> revoked = std::nullopt) const {
-        std::optional<RevokedJtiSet> root;
-        std::optional<RevokedHopSet> hops;
-        if (revoked) {
-            root.emplace(*revoked);
-            hops.emplace(*revoked);
-        }
-        const DelegationVerifyOptions options{
-            .verifier = a->aid(),
-            .now = kNow,
-            .max_delegation_hops = max_hops,
-            .root_revocation_check = root ? &*root : nullptr,
-            .hop_revocation_check = hops ? &*hops : nullptr,
-        };
+                        const std::set<std::string>& revoked = {}) const {
+        const RevokedJtiSet root(revoked);
+        const RevokedHopSet hops(revoked);
+        const DelegationVerifyOptions options{.verifier = a->aid(),
+                                              .now = kNow,
+                                              .max_delegation_hops = max_hops,
+                                              .root_revocation_check = &root,
+                                              .hop_revocation_check = &hops};
         return testing::outcome(verify_delegation_core(token, options));
     }
 };
@@ -243,10 +237,9 @@ TEST_F(Delegation, VerifiedChainNamesItsEndsAndEveryHopCanBeRevoked) {
     EXPECT_EQ(result.expires_at, kNow + 298);
 
     for (const Uuid& jti : {kJtis[0], kJtis[1], kJtis[2], grant.claims.jti}) {
-        EXPECT_EQ(outcome(outer, 4, std::set<std::string>{jti.to_string()}),
-                  "source TCT has been revoked");
+        EXPECT_EQ(outcome(outer, 4, {jti.to_string()}), "source TCT has been revoked");
     }
-    EXPECT_EQ(outcome(outer, 4, std::set<std::string>{"33333333333343338333333333333333"}), "ok");
+    EXPECT_EQ(outcome(outer, 4, {"33333333333343338333333333333333"}), "ok");
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 #include <thread>
 
 #include "test_data.h"
-#include "vesk/crypto/sha256.h"
 #include "vesk/crypto/thumbprint.h"
 
 namespace vesk {
@@ -30,13 +29,6 @@ SharedSigningKey p256_key(const std::string& hex) {
     auto key = SigningKey::from_p256_scalar(fixed<32>(from_hex(hex)));
     EXPECT_TRUE(key) << hex;
     return *key;
-}
-
-TEST(Sha256, KnownAnswers) {
-    EXPECT_EQ(lower_hex(sha256(std::string_view("abc"))),
-              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    EXPECT_EQ(lower_hex(sha256(std::string_view())),
-              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
 }
 
 // Every line of the reference file: seed, public key, message and signature agree.

@@ -39,17 +39,11 @@ TEST(RevocationSigningBytes, CanonicalOrderNumbersAndOptionalMembers) {
               std::string::npos);
 }
 
-TEST(RevocationReading, ErrorsNameTheRecordAndItsMembers) {
-    const std::pair<std::string, std::string> cases[] = {
-        {envelope_text("[]", R"(,"note":1)"),
-         "unknown field `note`, expected one of `version`, `issuer`, `published_at`, "
-         "`expires_at`, `entries`, `extensions` at line 1 column "},
-        {envelope_text(R"([["0b6f0e6c-3c2a-4d7e-9b1a-5f0c2d3e4f50"]])"),
-         "invalid length 1, expected struct RevocationEntry with 3 elements at line 1 column "},
-    };
-    for (const auto& [text, error] : cases) {
-        EXPECT_EQ(bytes_of(text).substr(0, error.size()), error) << text;
-    }
+TEST(RevocationReading, UnknownMemberNamesTheListsMembers) {
+    EXPECT_TRUE(bytes_of(envelope_text("[]", R"(,"note":1)"))
+                    .starts_with("unknown field `note`, expected one of `version`, `issuer`, "
+                                 "`published_at`, `expires_at`, `entries`, `extensions` at line 1 "
+                                 "column "));
 }
 
 }  // namespace

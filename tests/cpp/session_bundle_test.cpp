@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "tct_support.h"
+#include "fixtures.h"
 #include "vesk/session_bundle/bundle.h"
 
 namespace vesk::session_bundle {
@@ -33,23 +33,11 @@ TEST(SessionBundleWire, SigningBytesAreCanonical) {
     EXPECT_NE(bytes(kSession, R"(,"extensions":{})").find(R"("extensions":{})"), std::string::npos);
 }
 
-TEST(SessionBundleWire, ErrorsNameTheRecordAndItsMembers) {
-    const std::string head = R"({"session_bundle":["v",")" + std::string(kSession) + R"(",")" +
-                             ed25519_key(1)->aid().as_str() + R"(",)";
-    const std::pair<std::string, std::string> cases[] = {
-        {head + R"(1,2,[],null,"s"]})", "ok"},
-        {head + R"(1,2,[],{}]})",
-         "invalid length 7, expected struct SessionTrustBundle with 8 elements at line 1 column "},
-        {R"({"session_bundle":{"note":1}})",
-         "unknown field `note`, expected one of `version`, `session_id`, `coordinator`, "
-         "`issued_at`, `expires_at`, `participants`, `extensions`, `signature` at line 1 column "},
-        {head + R"(1,2,[[")" + ed25519_key(1)->aid().as_str() + R"("]]]})",
-         "invalid length 1, expected struct ParticipantEntry with 2 elements"},
-    };
-    for (const auto& [text, error] : cases) {
-        const std::string got = outcome(json::from_json<SessionBundleEnvelope>(text));
-        EXPECT_EQ(got.substr(0, error.size()), error) << text;
-    }
+TEST(SessionBundleWire, UnknownMemberNamesTheRecordsMembers) {
+    EXPECT_TRUE(outcome(json::from_json<SessionBundleEnvelope>(R"({"session_bundle":{"note":1}})"))
+                    .starts_with("unknown field `note`, expected one of `version`, `session_id`, "
+                                 "`coordinator`, `issued_at`, `expires_at`, `participants`, "
+                                 "`extensions`, `signature` at line 1 column "));
 }
 
 TEST(ParticipantClaims, DecodingFailuresInOrder) {
@@ -65,16 +53,12 @@ TEST(ParticipantClaims, DecodingFailuresInOrder) {
     const std::string payload =
         good.substr(good.find('.') + 1, good.rfind('.') - good.find('.') - 1);
     const std::pair<std::string, std::string> cases[] = {
-        {"a..c", bad_segments},
         {good + ".d", bad_segments},
         {"a." + payload + "=.c",
          "canonicalization failed: participant tct: compact JWS malformed: payload segment: "
          "base64url padding is forbidden in VESK"},
-        {"a." + b64u_encode(std::string_view("{")) + ".c",
-         "canonicalization failed: participant tct claims: EOF while parsing"},
-        {token(RawClaims(claims).add("iss", json_str("x"))),
-         "canonicalization failed: participant tct claims: duplicate field `iss`"},
-        {token(RawClaims(claims).add("ext", R"({"k":1,"k":2})")),
+        // A repeated name is refused at any depth, before any other reading.
+        {token(RawClaims(missing_exp).add("ext", R"({"k":1,"k":2})")),
          "canonicalization failed: participant tct claims: duplicate field `k`"},
         {token(RawClaims(missing_exp).add("extra", "1")), "unknown field: extra"},
         {token(missing_exp),

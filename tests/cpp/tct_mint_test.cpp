@@ -3,7 +3,7 @@
 #include <limits>
 #include <string>
 
-#include "tct_support.h"
+#include "fixtures.h"
 #include "vesk/tokens/mint.h"
 #include "vesk/tokens/renewal.h"
 #include "vesk/tokens/voucher.h"
@@ -72,22 +72,7 @@ TEST_F(MintTct, ExpirySaturatesAtTheLimits) {
     }
 }
 
-TEST_F(MintTct, IsDeterministicCanonicalAndItsVoucherMirrors) {
-    for (const auto& signer : {issuer, p256_key(5)}) {
-        auto a = mint_tct(request(*signer, *p256_holder));
-        auto b = mint_tct(request(*signer, *p256_holder));
-        TctMintRequest bare = request(*signer, *p256_holder);
-        bare.with_grant_voucher = false;
-        auto c = mint_tct(std::move(bare));
-        ASSERT_TRUE(a && b && c && a->grant_voucher);
-        EXPECT_EQ(a->token, b->token);
-        EXPECT_EQ(a->grant_voucher, b->grant_voucher);
-        EXPECT_EQ(c->token, a->token);
-        EXPECT_FALSE(c->grant_voucher);
-        auto voucher = verify_grant_voucher(*a->grant_voucher, signer->aid());
-        ASSERT_TRUE(voucher) << voucher.error().text();
-        EXPECT_TRUE(check_voucher_mirrors(*voucher, a->claims));
-    }
+TEST_F(MintTct, WritesCanonicalClaimsAndAVoucherWhenAsked) {
     auto minted = mint_tct(request(*issuer, *holder));
     EXPECT_EQ(jws::decode_payload(minted->token)->payload_text(),
               "{\"aud\":\"" + holder->aid().as_str() + "\",\"cnf\":{\"jkt\":\"" +
@@ -95,6 +80,12 @@ TEST_F(MintTct, IsDeterministicCanonicalAndItsVoucherMirrors) {
                   "\"},\"exp\":4600,\"grants\":[\"read\",\"write\"],\"iat\":1000,\"iss\":\"" +
                   issuer->aid().as_str() + "\",\"jti\":\"" + std::string(kJti) + "\",\"sub\":\"" +
                   holder->aid().as_str() + "\",\"ver\":\"vesk/0.2\"}");
+    TctMintRequest bare = request(*issuer, *holder);
+    bare.with_grant_voucher = false;
+    auto without = mint_tct(std::move(bare));
+    EXPECT_TRUE(minted->grant_voucher);
+    EXPECT_FALSE(without->grant_voucher);
+    EXPECT_EQ(without->token, minted->token);
 }
 
 TEST(TctEnvelope, WritesTokenThenVoucherOrNull) {
@@ -128,25 +119,86 @@ TEST(Renewal, LifetimeArithmeticNeverWraps) {
 }
 
 // The current TCT is read unverified before it is verified: its form is reported first, even
-// for a token this agent never signed.
-TEST(Renewal, ReadsTheTokenBeforeVerifyingIt) {
+// for a token this agent never signed. The request's proof must be by the token's subject.
+TEST(Renewal, ReadsTheTokenThenVerifiesItThenTheProof) {
     const auto issuer = ed25519_key(1), holder = ed25519_key(2), stranger = ed25519_key(9);
     const RawClaims foreign = tct_claims(*stranger, *holder, 0, 1000);
     const struct {
-        std::string tct, expected;
+        std::string tct;
+        const SigningKey& requester;
+        std::string expected;
     } cases[] = {
-        {sign_token(*stranger, jws::kTypTct, RawClaims(foreign).add("nbf", "1").text()),
+        {sign_token(*stranger, jws::kTypTct, RawClaims(foreign).add("nbf", "1").text()), *holder,
          "unknown field: nbf"},
-        {sign_token(*stranger, "JWT", RawClaims(foreign).add("nbf", "1").text()),
+        {sign_token(*stranger, "JWT", RawClaims(foreign).add("nbf", "1").text()), *holder,
          "unknown field: nbf"},
-        {sign_token(*stranger, jws::kTypTct, "{\"ver\":"),
+        {sign_token(*stranger, jws::kTypTct, "{\"ver\":"), *holder,
          "claims malformed: EOF while parsing a value at line 1 column 7"},
-        {sign_token(*stranger, jws::kTypTct, foreign.text()), "signature verification failed"},
+        {sign_token(*stranger, jws::kTypTct, foreign.text()), *holder,
+         "signature verification failed"},
+        {sign_token(*issuer, jws::kTypTct, tct_claims(*issuer, *holder, 0, 1000).text()), *stranger,
+         "TCT signature is invalid"},
     };
     for (const auto& c : cases) {
-        auto request = json::from_json<TctRenewalPayload>(build_renewal_request(*holder, c.tct));
+        auto request =
+            json::from_json<TctRenewalPayload>(build_renewal_request(c.requester, c.tct));
         EXPECT_EQ(outcome(process_renewal_request(*request, *issuer, 2000, 500, 60)), c.expected);
     }
+}
+
+// A grant voucher over these claims, and its verification's outcome.
+struct Voucher : MintTct {
+    RawClaims claims() const {
+        RawClaims c;
+        c.set("ver", json_str("vesk/0.2"))
+            .set("iss", json_str(issuer->aid().as_str()))
+            .set("sub", json_str(holder->aid().as_str()))
+            .set("grants", R"(["read"])")
+            .set("iat", "10")
+            .set("exp", "20")
+            .set("src_jti", json_str(kJti));
+        return c;
+    }
+    std::string voucher(const RawClaims& c) const {
+        return sign_token(*issuer, jws::kTypGrant, c.text());
+    }
+    std::string check(const std::string& voucher) const {
+        return outcome(verify_grant_voucher(voucher, issuer->aid()));
+    }
+};
+
+TEST_F(Voucher, ChecksRunInOrderWithoutAnyTimeCheck) {
+    const std::string long_form_iss = "aid:pubkey:ed25519:" + issuer->aid().as_str().substr(11);
+    EXPECT_EQ(check(voucher(claims())), "ok");  // exp long past
+    EXPECT_EQ(check(tampered(voucher(claims().add("aud", "1")))), "unknown field: aud");
+    EXPECT_EQ(check(tampered(voucher(claims()))), "signature verification failed");
+    EXPECT_EQ(check(sign_token(*issuer, jws::kTypTct, claims().text())),
+              "JWS typ header mismatch: expected vesk-grant+jwt, got vesk-tct+jwt");
+    EXPECT_TRUE(
+        check(voucher(claims().set("sub", json_str("x")))).starts_with("claims malformed: AID "));
+    EXPECT_EQ(check(voucher(claims().set("ver", json_str("v")).set("grants", "[]"))),
+              "TCT version is not supported");
+    EXPECT_EQ(check(voucher(claims().set("iss", json_str(long_form_iss)).set("grants", "[]"))),
+              "TCT issuer does not match the verifying key");
+    EXPECT_EQ(check(voucher(claims().set("grants", "[]"))), "TCT grants must be non-empty");
+}
+
+TEST_F(Voucher, MirrorRuleComparesSubjectGrantsTimesAndSourceJti) {
+    auto minted = mint_tct(request(*issuer, *holder));
+    const GrantVoucherClaims mirrored =
+        *verify_grant_voucher(*minted->grant_voucher, issuer->aid());
+    const auto with = [&](auto change) {
+        GrantVoucherClaims copy = mirrored;
+        change(copy);
+        return outcome(check_voucher_mirrors(copy, minted->claims));
+    };
+    const std::string no = "claims malformed: grant voucher does not mirror the companion TCT";
+    EXPECT_EQ(with([](auto& v) { v.ver = "other"; }), "ok");
+    EXPECT_EQ(with([&](auto& v) { v.sub = issuer->aid(); }), no);
+    EXPECT_EQ(with([](auto& v) { v.grants = {"write", "read"}; }), no);
+    EXPECT_EQ(with([](auto& v) { v.iat += 1; }), no);
+    EXPECT_EQ(with([](auto& v) { v.exp -= 1; }), no);
+    EXPECT_EQ(with([](auto& v) { v.src_jti = Uuid::new_v4(); }), no);
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// Helpers for the tests' known-answer data: hex texts and the JSON files of the conformance
-// vectors; lower_hex comes from vesk/core/hex.h.
+// The tests' known-answer data: hex texts and the files of the conformance vectors.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,8 +18,7 @@ namespace vesk::test {
 inline Bytes from_hex(std::string_view hex) {
     Bytes out;
     for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-        out.push_back(
-            static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
+        out.push_back(static_cast<std::uint8_t>(hex_value(hex[i]) * 16 + hex_value(hex[i + 1])));
     }
     return out;
 }
@@ -45,9 +43,7 @@ inline std::string read_data(const std::string& relative) {
 
 // The JSON document in a data file; a failure, and null, when it cannot be read or parsed.
 inline json::Value load_json(const std::string& relative) {
-    const std::string text = read_data(relative);
-    if (text.empty()) return json::Value();
-    auto value = json::parse(text);
+    auto value = json::parse(read_data(relative));
     if (!value) ADD_FAILURE() << relative << ": " << value.error().text();
     return value ? std::move(*value) : json::Value();
 }

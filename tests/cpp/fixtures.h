@@ -1,16 +1,22 @@
-// Test fixtures: keys from fixed seeds and hand-made compact tokens.
+// Test fixtures: keys from fixed seeds, hand-made compact tokens and claim sets, and agents
+// with signed Manifests.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "test_data.h"
 #include "vesk/core/base64url.h"
 #include "vesk/crypto/keys.h"
 #include "vesk/crypto/thumbprint.h"
+#include "vesk/manifest/builder.h"
 
 namespace vesk::testing {
 
@@ -26,12 +32,16 @@ inline SharedSigningKey p256_key(std::uint8_t fill) {
     return *SigningKey::from_p256_scalar(scalar);
 }
 
-// A compact token over exactly these header and payload texts, signed by `key`.
-inline std::string forge(const SigningKey& key, std::string_view header, std::string_view payload) {
+// A compact token over exactly these header and payload texts; `sign` turns the signing input
+// into signature bytes.
+std::string forge_with(const auto& sign, std::string_view header, std::string_view payload) {
     const std::string input = b64u_encode(header) + "." + b64u_encode(payload);
-    const auto signature =
-        key.sign(std::span(reinterpret_cast<const std::uint8_t*>(input.data()), input.size()));
-    return input + "." + b64u_encode(signature);
+    return input + "." + b64u_encode(sign(input));
+}
+
+inline std::string forge(const SigningKey& key, std::string_view header, std::string_view payload) {
+    return forge_with([&](std::string_view input) { return key.sign(test::as_bytes(input)); },
+                      header, payload);
 }
 
 // A compact token over exactly this payload text, with the header of `key`'s suite.
@@ -98,6 +108,33 @@ inline RawClaims tct_claims(const SigningKey& issuer, const SigningKey& holder, 
         .set("grants", R"(["read","write"])")
         .set("cnf", "{\"jkt\":" + json_str(jwk_thumbprint(holder.verifying_key())) + "}");
     return claims;
+}
+
+struct TestAgent {
+    SharedSigningKey key;
+    manifest::Manifest manifest;
+};
+
+// An agent whose Manifest was issued at 1700000000 and lives a day; with an OIDC issuer, its
+// identity is OIDC and the issuer its one trust anchor, else its (Ed25519) key is pinned.
+inline TestAgent make_agent(SharedSigningKey key, std::optional<std::string> oidc_issuer = {}) {
+    manifest::ManifestBuilder builder(*key);
+    builder.issued_at = 1700000000;
+    builder.handshake_endpoint = "https://agent.example/vesk/handshake/hello";
+    if (oidc_issuer) {
+        builder.identity_hint =
+            manifest::IdentityHint{manifest::IdentityType::Oidc, "agent-subject", *oidc_issuer, {}};
+        builder.trust_anchors = {*oidc_issuer};
+    } else {
+        builder.identity_hint =
+            manifest::IdentityHint{manifest::IdentityType::PinnedKey,
+                                   "agent-subject",
+                                   {},
+                                   b64u_encode(key->ed25519_public_key().value())};
+    }
+    auto built = manifest::build_signed_manifest(builder);
+    if (!built) ADD_FAILURE() << built.error().text();
+    return {key, *built};
 }
 
 }  // namespace vesk::testing
