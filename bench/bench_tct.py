@@ -31,8 +31,9 @@ def unb64u(text: str) -> bytes:
     return base64.urlsafe_b64decode(text + "=" * (-len(text) % 4))
 
 
-def make_token(suite: str, holder: vesk.VeskAgent):
-    """A TCT for `holder` signed by a `cryptography` key of the suite, and that key."""
+def make_token(suite: str, holder: vesk.VeskAgent, ext: str = None):
+    """A TCT for `holder` signed by a `cryptography` key of the suite, and that key; `ext`, a
+    JSON text, goes into {"shape": ext} as the token's `ext`."""
     seed = bytes([1]) * 32
     if suite == "ed25519":
         key = ed25519.Ed25519PrivateKey.from_private_bytes(seed)
@@ -55,6 +56,8 @@ def make_token(suite: str, holder: vesk.VeskAgent):
     }
     header = json.dumps({"alg": alg, "typ": "vesk-tct+jwt"}, separators=(",", ":")).encode()
     payload = json.dumps(claims, separators=(",", ":"), sort_keys=True).encode()
+    if ext is not None:
+        payload = payload[:-1] + b',"ext":{"shape":' + ext.encode() + b"}}"
     signing_input = b64u(header) + "." + b64u(payload)
     return signing_input + "." + b64u(sign(signing_input.encode())), key.public_key()
 

@@ -39,11 +39,12 @@ TEST(Jws, EncodesClaimsCanonically) {
     claims.append_new("sub", "b");
     claims.append_new("iat", 1.0);
     claims.append_new("aud", json::Array{"x"});
-    auto token = jws::encode_compact(*key, jws::kTypTct, claims);
+    auto token = jws::encode_compact(*key, jws::kTypTct, json::Value(claims));
     EXPECT_EQ(jws::decode_payload(*token)->payload_text(), R"({"aud":["x"],"iat":1,"sub":"b"})");
     json::Object bad;
     bad.append_new("n", std::numeric_limits<double>::infinity());
-    const std::string refused = testing::outcome(jws::encode_compact(*key, jws::kTypTct, bad));
+    const std::string refused =
+        testing::outcome(jws::encode_compact(*key, jws::kTypTct, json::Value(bad)));
     EXPECT_TRUE(refused.starts_with(kMalformed + "claims canonicalization: ")) << refused;
 }
 

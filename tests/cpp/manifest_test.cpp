@@ -158,9 +158,11 @@ TEST(ManifestWire, UnknownMembersAndIdentityTypesAreNamed) {
 
 // What the signature covers: every member but the signature.
 TEST(ManifestWire, CanonicalBytesSortMembersAndWriteNumbersAsDoubles) {
+    // U+FF61 is one UTF-16 unit, above the leading unit of U+1F600: it sorts last.
     auto read = json::from_json<Manifest>(manifest_text(
         R"("display_name":"D","accepted_identity_types":["t"],"accepted_signature_algorithms":[],)"
-        R"("required_peer_capabilities":["r"],"extensions":{"z":{"b":1,"a":[]}},)"));
+        R"("required_peer_capabilities":["r"],"extensions":{"z":{"b":1,"a":[]},)"
+        "\"\xEF\xBD\xA1\":1,\"\xF0\x9F\x98\x80\":2},"));
     ASSERT_TRUE(read) << read.error().text();
     read->expires_at = std::numeric_limits<std::int64_t>::max();
     EXPECT_EQ(*canonical_bytes(*read),
@@ -168,7 +170,9 @@ TEST(ManifestWire, CanonicalBytesSortMembersAndWriteNumbersAsDoubles) {
               R"("accepted_trust_anchors":[],"aid":")" +
                   kAid +
                   R"(","display_name":"D","expires_at":9223372036854776000,)"
-                  R"("extensions":{"z":{"a":[],"b":1}},"handshake_endpoint":"e",)"
+                  R"("extensions":{"z":{"a":[],"b":1},)"
+                  "\"\xF0\x9F\x98\x80\":2,\"\xEF\xBD\xA1\":1},"
+                  R"("handshake_endpoint":"e",)"
                   R"("identity_hint":{"public_key":"k","subject":"s","type":"pinned_key"},)"
                   R"("offered_capabilities":["c"],)"
                   R"("proof_of_possession":{"challenge":"ch","signature":"ps"},)"

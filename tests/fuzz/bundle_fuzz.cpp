@@ -13,7 +13,7 @@ void vesk::fuzz::check_input(std::string_view text) {
     auto verdict = verify(bundle, {.verifier = member, .now = kNow, .revocation_check = {}});
     if (refused(verdict)) return;
     const SigningKey* coordinator = fixed_key_of(bundle.coordinator);
-    auto bytes = signing_bytes(BundleSigningView::of(bundle));
+    auto bytes = signing_bytes(bundle);
     require(coordinator && bytes &&
                 is_own_signature_text(*coordinator, sha256(*bytes), bundle.signature),
             "only the coordinator's own signature verifies");

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "vesk/core/canonical_json.h"
 #include "vesk/core/json_record.h"
 
 namespace vesk::fuzz {
@@ -39,8 +40,9 @@ bool refused(const Result& result) {
     return true;
 }
 
-// Reads `text` strictly as record T. What reads writes back to text that reads unchanged, the
-// parsed text reads as the same record, and a text with an unknown member never reads.
+// Reads `text` strictly as record T. What reads writes back to text that reads unchanged, writes
+// as its generic value writes (compact and canonical), the parsed text reads as the same record
+// whether copied or moved out of, and a text with an unknown member never reads.
 template <class T>
 std::optional<T> read_record(std::string_view text) {
     const json::Result<json::Value> parsed = json::parse(text);
@@ -53,12 +55,22 @@ std::optional<T> read_record(std::string_view text) {
         return std::nullopt;
     }
     const std::string written = json::to_json(*read);
+    const json::Value value = json::to_value(*read);
+    require(written == json::write_compact(value), "a record writes as its value does");
+    auto canonical = json::to_canonical_json(*read);
+    auto value_canonical = canonical_json(value);
+    require(canonical.has_value() == value_canonical.has_value() &&
+                (!canonical || *canonical == *value_canonical),
+            "a record writes canonically as its value does");
     auto reread = json::from_json<T>(written);
     require(reread && json::to_json(*reread) == written, "a written record reads back unchanged");
     require(parsed && !unknown, "the text of a record is JSON without unknown members");
     auto via_value = json::from_value<T>(*parsed);
     require(via_value && json::to_json(*via_value) == written,
             "both readings give the same record");
+    auto moved_out = json::from_value<T>(json::Value(*parsed));
+    require(moved_out && json::to_json(*moved_out) == written,
+            "moving out of the parsed value gives the same record");
     return std::move(*read);
 }
 

@@ -13,24 +13,11 @@
 namespace vesk {
 namespace {
 
-// UTF-16 code units of a UTF-8 text, for ordering member names.
-std::u16string utf16(std::string_view s) {
-    std::u16string out;
-    out.reserve(s.size());
-    for (std::size_t i = 0; i < s.size();) {
-        char32_t cp = next_code_point(s, i);
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
-    }
-    return out;
+// A code point's place in UTF-16 order: those from U+E000 to U+FFFF come after the ones that
+// take a surrogate pair, whose leading unit is below U+E000.
+char32_t utf16_rank(char32_t cp) {
+    return cp >= 0xE000 && cp <= 0xFFFF ? cp + 0x200000 : cp;
 }
-
-std::expected<void, CanonicalJsonError> write(std::string& out, const json::Value& value);
 
 std::expected<void, CanonicalJsonError> write_number(std::string& out, double d) {
     if (!std::isfinite(d))
@@ -40,15 +27,16 @@ std::expected<void, CanonicalJsonError> write_number(std::string& out, double d)
 }
 
 std::expected<void, CanonicalJsonError> write_object(std::string& out, const json::Object& object) {
-    std::vector<std::pair<std::u16string, std::size_t>> order;
+    std::vector<const json::Object::Member*> order;
     order.reserve(object.size());
-    for (std::size_t i = 0; i < object.size(); ++i) order.emplace_back(utf16(object[i].first), i);
-    std::sort(order.begin(), order.end());
+    for (const auto& member : object) order.push_back(&member);
+    std::sort(order.begin(), order.end(),
+              [](const auto* a, const auto* b) { return utf16_less(a->first, b->first); });
     out.push_back('{');
     for (std::size_t k = 0; k < order.size(); ++k) {
-        const auto& [name, member] = object[order[k].second];
+        const auto& [name, member] = *order[k];
         if (k > 0) {
-            if (order[k].first == order[k - 1].first) {
+            if (name == order[k - 1]->first) {
                 return std::unexpected(
                     CanonicalJsonError{CanonicalJsonError::Kind::DuplicateKey, std::string(name)});
             }
@@ -56,13 +44,16 @@ std::expected<void, CanonicalJsonError> write_object(std::string& out, const jso
         }
         json::append_quoted(out, name);
         out.push_back(':');
-        if (auto r = write(out, member); !r) return r;
+        if (auto r = append_canonical(out, member); !r) return r;
     }
     out.push_back('}');
     return {};
 }
 
-std::expected<void, CanonicalJsonError> write(std::string& out, const json::Value& value) {
+}  // namespace
+
+std::expected<void, CanonicalJsonError> append_canonical(std::string& out,
+                                                         const json::Value& value) {
     switch (value.kind()) {
         case json::Kind::Null:
             out += "null";
@@ -85,7 +76,7 @@ std::expected<void, CanonicalJsonError> write(std::string& out, const json::Valu
             for (const auto& element : *value.as_array()) {
                 if (!first) out.push_back(',');
                 first = false;
-                if (auto r = write(out, element); !r) return r;
+                if (auto r = append_canonical(out, element); !r) return r;
             }
             out.push_back(']');
             return {};
@@ -96,7 +87,14 @@ std::expected<void, CanonicalJsonError> write(std::string& out, const json::Valu
     return {};
 }
 
-}  // namespace
+bool utf16_less(std::string_view a, std::string_view b) {
+    std::size_t i = static_cast<std::size_t>(std::ranges::mismatch(a, b).in1 - a.begin());
+    if (i == a.size() || i == b.size()) return i < b.size();
+    // The first differing code point starts at the same place in both.
+    while (i > 0 && (static_cast<unsigned char>(a[i]) & 0xC0) == 0x80) --i;
+    std::size_t j = i;
+    return utf16_rank(next_code_point(a, i)) < utf16_rank(next_code_point(b, j));
+}
 
 std::string CanonicalJsonError::text() const {
     switch (kind) {
@@ -150,7 +148,7 @@ std::string es_number(double d) {
 
 std::expected<std::string, CanonicalJsonError> canonical_json(const json::Value& value) {
     std::string out;
-    if (auto r = write(out, value); !r) return std::unexpected(r.error());
+    if (auto r = append_canonical(out, value); !r) return std::unexpected(r.error());
     return out;
 }
 

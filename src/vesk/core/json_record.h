@@ -3,8 +3,8 @@
 // A wire type is a plain struct; next to it, in its own namespace, one constexpr function
 // declares it. Everything else follows from that declaration: reading from JSON text
 // (object or positional array form, positioned errors), reading from a parsed Value
-// (no positions, surplus array elements refused), writing compact JSON, and converting to
-// a Value (e.g. for canonical bytes).
+// (no positions, surplus array elements refused; moving out of a Value passed as an rvalue),
+// writing compact JSON, writing canonical JSON (RFC 8785), and converting to a Value.
 //
 //   struct Sender { std::string agent_id; };
 //   constexpr auto describe_json(std::type_identity<Sender>) {
@@ -12,6 +12,7 @@
 //   }
 //   auto sender = json::from_json<Sender>(text);    // Result<Sender>
 //   std::string out = json::to_json(*sender);       // {"agent_id":"..."}
+//   auto signed_bytes = json::to_canonical_json(*sender);  // expected<string, CanonicalJsonError>
 //
 // Members are listed in declaration order, which is the order of the written form, of the
 // positional form and of the names in "unknown field" messages. A record struct without a
@@ -51,6 +52,7 @@
 #include <utility>
 #include <vector>
 
+#include "vesk/core/canonical_json.h"
 #include "vesk/core/json_error.h"
 #include "vesk/core/json_reader.h"
 #include "vesk/core/json_value.h"
@@ -68,6 +70,10 @@ struct MemberDecl {
     std::string_view name;
     T Owner::*field;
 };
+
+constexpr bool is_ascii(std::string_view name) {
+    return std::ranges::all_of(name, [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
 
 template <class Owner, class T>
 constexpr MemberDecl<Owner, T> member(std::string_view name, T Owner::*field) {
@@ -117,10 +123,30 @@ constexpr ParsedStringDecl<T> parsed_string(
     return {expecting, parse, format};
 }
 
-// ---- Codecs: read from text, read from a Value, convert to a Value --------------------
+// ---- Codecs: read from text or a Value, write, convert to a Value -------------------------
 
 template <class T>
 struct Codec;
+
+// A Value to read from: `const Value&` copies out of it, `Value` (an rvalue) moves out of it.
+template <class V>
+concept ValueSource = std::same_as<std::remove_cvref_t<V>, Value>;
+
+// A part of a value given as V&&: moved from when that value is an rvalue, else read as const.
+template <class V, class Part>
+constexpr decltype(auto) part_of(Part& part) {
+    if constexpr (std::is_lvalue_reference_v<V>) {
+        return static_cast<const Part&>(part);
+    } else {
+        static_assert(!std::is_const_v<Part>, "a value to move from is reached through const");
+        return static_cast<Part&&>(part);
+    }
+}
+
+// Compact: members in declaration or stored order. Canonical: RFC 8785, as canonical_json()
+// writes a Value (members by UTF-16 code units, integers as their IEEE double).
+enum class Form { Compact, Canonical };
+using Written = std::expected<void, CanonicalJsonError>;
 
 template <>
 struct Codec<std::string> {
@@ -128,6 +154,11 @@ struct Codec<std::string> {
     static Result<std::string> read(const Value& v) {
         if (auto s = v.as_string()) return std::string(*s);
         return std::unexpected(invalid_type(describe(v), "a string"));
+    }
+    template <Form>
+    static Written write(std::string& out, const std::string& s) {
+        append_quoted(out, s);
+        return {};
     }
     static Value to_value(const std::string& s) { return Value(s); }
 };
@@ -160,13 +191,31 @@ struct Codec<I> {
         return i;
     }
     static Result<I> read(const Value& v) { return convert(v); }
+    template <Form F>
+    static Written write(std::string& out, I i) {
+        if constexpr (F == Form::Canonical) {
+            out += es_number(static_cast<double>(i));
+        } else {
+            write_compact(out, Value(i));
+        }
+        return {};
+    }
     static Value to_value(I i) { return Value(i); }
 };
 
 template <>
 struct Codec<Value> {
     static Result<Value> read(TextReader& r) { return r.read_value(); }
-    static Result<Value> read(const Value& v) { return v; }
+    template <ValueSource V>
+    static Result<Value> read(V&& v) {
+        return Value(std::forward<V>(v));
+    }
+    template <Form F>
+    static Written write(std::string& out, const Value& v) {
+        if constexpr (F == Form::Canonical) return append_canonical(out, v);
+        write_compact(out, v);
+        return {};
+    }
     static Value to_value(const Value& v) { return v; }
 };
 
@@ -178,9 +227,10 @@ struct Codec<std::optional<T>> {
         if (*null) return std::nullopt;
         return Codec<T>::read(r);
     }
-    static Result<std::optional<T>> read(const Value& v) {
+    template <ValueSource V>
+    static Result<std::optional<T>> read(V&& v) {
         if (v.is_null()) return std::nullopt;
-        return Codec<T>::read(v);
+        return Codec<T>::read(std::forward<V>(v));
     }
 };
 
@@ -203,17 +253,28 @@ struct Codec<std::vector<T>> {
         if (auto done = r.read_array(expecting, body); !done) return std::unexpected(done.error());
         return out;
     }
-    static Result<std::vector<T>> read(const Value& v) {
-        const Array* array = v.as_array();
+    template <ValueSource V>
+    static Result<std::vector<T>> read(V&& v) {
+        auto* array = v.as_array();
         if (!array) return std::unexpected(invalid_type(describe(v), expecting));
         std::vector<T> out;
         out.reserve(array->size());
-        for (const Value& element : *array) {
-            auto e = Codec<T>::read(element);
+        for (auto& element : *array) {
+            auto e = Codec<T>::read(part_of<V>(element));
             if (!e) return std::unexpected(e.error());
             out.push_back(std::move(*e));
         }
         return out;
+    }
+    template <Form F>
+    static Written write(std::string& out, const std::vector<T>& items) {
+        out.push_back('[');
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            if (i > 0) out.push_back(',');
+            if (auto w = Codec<T>::template write<F>(out, items[i]); !w) return w;
+        }
+        out.push_back(']');
+        return {};
     }
     static Value to_value(const std::vector<T>& items) {
         Array out;
@@ -245,12 +306,38 @@ struct Codec<Extensions> {
         if (auto done = r.read_object(expecting, body); !done) return std::unexpected(done.error());
         return out;
     }
-    static Result<Extensions> read(const Value& v) {
-        const Object* object = v.as_object();
+    template <ValueSource V>
+    static Result<Extensions> read(V&& v) {
+        auto* object = v.as_object();
         if (!object) return std::unexpected(invalid_type(describe(v), expecting));
         Extensions out;
-        for (const auto& [key, value] : *object) out.insert_or_assign(std::string(key), value);
+        for (auto& [key, value] : *object) {
+            out.insert_or_assign(std::string(key), Value(part_of<V>(value)));
+        }
         return out;
+    }
+    // The map keeps its names in byte order; canonical order, by UTF-16 code units, differs
+    // from it where names hold characters from U+E000 up.
+    template <Form F>
+    static Written write(std::string& out, const Extensions& map) {
+        std::vector<const Extensions::value_type*> order;
+        if constexpr (F == Form::Canonical) {
+            order.reserve(map.size());
+            for (const auto& entry : map) order.push_back(&entry);
+            std::sort(order.begin(), order.end(),
+                      [](const auto* a, const auto* b) { return utf16_less(a->first, b->first); });
+        }
+        out.push_back('{');
+        std::size_t i = 0;
+        for (const auto& entry : map) {
+            const auto& [name, value] = F == Form::Canonical ? *order[i] : entry;
+            if (i++ > 0) out.push_back(',');
+            append_quoted(out, name);
+            out.push_back(':');
+            if (auto w = Codec<Value>::write<F>(out, value); !w) return w;
+        }
+        out.push_back('}');
+        return {};
     }
     static Value to_value(const Extensions& map) {
         Object out;
@@ -330,18 +417,20 @@ struct Codec<T> {
     using Storage = typename StorageOf<std::remove_cvref_t<decltype(decl.members)>>::type;
 
     template <std::size_t I, class Source>
-    static Result<void> read_member(Source& source, Storage& out) {
+    static Result<void> read_member(Source&& source, Storage& out) {
         using M = std::remove_cvref_t<decltype(std::get<I>(decl.members))>;
-        auto value = Codec<typename M::Type>::read(source);
+        auto value = Codec<typename M::Type>::read(std::forward<Source>(source));
         if (!value) return std::unexpected(value.error());
         std::get<I>(out) = std::move(*value);
         return {};
     }
+    // Reads member `index` from `source`, which only that member's reading consumes.
     template <class Source, std::size_t... I>
-    static Result<void> read_member_at(std::size_t index, Source& source, Storage& out,
+    static Result<void> read_member_at(std::size_t index, Source&& source, Storage& out,
                                        std::index_sequence<I...>) {
         Result<void> result;
-        (void)((index == I && (result = read_member<I>(source, out), true)) || ...);
+        (void)((index == I && (result = read_member<I>(std::forward<Source>(source), out), true)) ||
+               ...);
         return result;
     }
     // Absent members are optional ones (the reader checked the required ones).
@@ -415,28 +504,31 @@ struct Codec<T> {
         return build(out);
     }
 
-    static Result<T> read(const Value& v) {
+    template <ValueSource V>
+    static Result<T> read(V&& v) {
         Storage out;
-        if (const Object* object = v.as_object()) {
+        if (auto* object = v.as_object()) {
             std::array<bool, N> seen{};
-            for (const auto& [key, member_value] : *object) {
+            for (auto& [key, member_value] : *object) {
                 std::size_t i = index_of(key);
                 if (i == N && decl.open) continue;
                 if (i == N) return std::unexpected(unknown_field(key, names));
                 seen[i] = true;
-                auto done = read_member_at(i, member_value, out, std::make_index_sequence<N>{});
+                auto done =
+                    read_member_at(i, part_of<V>(member_value), out, std::make_index_sequence<N>{});
                 if (!done) return std::unexpected(done.error());
             }
             if (auto done = check_missing(seen); !done) return std::unexpected(done.error());
             return build(out);
         }
-        if (const Array* array = v.as_array()) {
+        if (auto* array = v.as_array()) {
             for (std::size_t i = 0; i < N; ++i) {
                 if (i >= array->size()) {
                     if (!optional[i] || decl.open) return std::unexpected(too_short(i));
                     continue;
                 }
-                auto done = read_member_at(i, (*array)[i], out, std::make_index_sequence<N>{});
+                auto done =
+                    read_member_at(i, part_of<V>((*array)[i]), out, std::make_index_sequence<N>{});
                 if (!done) return std::unexpected(done.error());
             }
             if (array->size() > N) {
@@ -445,6 +537,56 @@ struct Codec<T> {
             return build(out);
         }
         return std::unexpected(invalid_type(describe(v), decl.expecting));
+    }
+
+    static constexpr auto declaration_order = [] {
+        std::array<std::size_t, N> order{};
+        for (std::size_t i = 0; i < N; ++i) order[i] = i;
+        return order;
+    }();
+    // Names are ASCII, whose byte order is their UTF-16 order.
+    static_assert(std::ranges::all_of(names, is_ascii), "member names must be ASCII");
+    static constexpr auto canonical_order = [] {
+        auto order = declaration_order;
+        std::sort(order.begin(), order.end(),
+                  [](std::size_t a, std::size_t b) { return names[a] < names[b]; });
+        return order;
+    }();
+
+    // Writes member I unless it is an absent optional or is named `left_out`.
+    template <Form F, std::size_t I>
+    static Written write_member(std::string& out, const T& x, bool& first,
+                                std::string_view left_out) {
+        const auto& m = std::get<I>(decl.members);
+        const auto& field = x.*(m.field);
+        using Field = std::remove_cvref_t<decltype(field)>;
+        if constexpr (IsOptional<Field>::value) {
+            if (!field) return {};
+        }
+        if (m.name == left_out) return {};
+        if (!first) out.push_back(',');
+        first = false;
+        append_quoted(out, m.name);
+        out.push_back(':');
+        if constexpr (IsOptional<Field>::value) {
+            return Codec<typename Field::value_type>::template write<F>(out, *field);
+        } else {
+            return Codec<Field>::template write<F>(out, field);
+        }
+    }
+    template <Form F>
+    static Written write(std::string& out, const T& x, std::string_view left_out = {}) {
+        out.push_back('{');
+        bool first = true;
+        Written written;
+        [&]<std::size_t... K>(std::index_sequence<K...>) {
+            constexpr const auto& order =
+                F == Form::Canonical ? canonical_order : declaration_order;
+            (void)((written = write_member<F, order[K]>(out, x, first, left_out)) && ...);
+        }
+        (std::make_index_sequence<N>{});
+        if (written) out.push_back('}');
+        return written;
     }
 
     static Value to_value(const T& x) {
@@ -499,6 +641,11 @@ struct Codec<E> {
         }
         return std::unexpected(invalid_type(describe(v), "string or map"));
     }
+    template <Form>
+    static Written write(std::string& out, E e) {
+        append_quoted(out, names[static_cast<std::size_t>(e)]);
+        return {};
+    }
     static Value to_value(E e) { return Value(names[static_cast<std::size_t>(e)]); }
 };
 
@@ -515,6 +662,11 @@ struct Codec<T> {
         auto parsed = decl.parse(*s);
         if (!parsed) return std::unexpected(Error{std::move(parsed.error())});
         return std::move(*parsed);
+    }
+    template <Form>
+    static Written write(std::string& out, const T& x) {
+        append_quoted(out, decl.format(x));
+        return {};
     }
     static Value to_value(const T& x) { return Value(decl.format(x)); }
 };
@@ -537,10 +689,15 @@ Result<T> from_json(std::span<const std::uint8_t> bytes) {
         std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
-// Reads T from an already parsed value; errors carry no position.
+// Reads T from an already parsed value; errors carry no position. A value passed as an rvalue
+// is moved from, and is left unspecified.
 template <class T>
 Result<T> from_value(const Value& value) {
     return Codec<T>::read(value);
+}
+template <class T>
+Result<T> from_value(Value&& value) {
+    return Codec<T>::read(std::move(value));
 }
 
 template <class T>
@@ -563,7 +720,25 @@ std::optional<std::string> first_undeclared_member(const Value& value) {
 // Compact JSON text; absent optional members are left out.
 template <class T>
 std::string to_json(const T& x) {
-    return write_compact(Codec<T>::to_value(x));
+    std::string out;
+    (void)Codec<T>::template write<Form::Compact>(out, x);
+    return out;
+}
+
+// Canonical JSON (RFC 8785) text, as canonical_json() writes the Value of `x`; of a record, the
+// member named `left_out` is left out (what a signature over the other members covers).
+template <class T>
+std::expected<std::string, CanonicalJsonError> to_canonical_json(const T& x,
+                                                                 std::string_view left_out = {}) {
+    std::string out;
+    Written written;
+    if constexpr (DeclaredAs<T, IsRecordDecl>) {
+        written = Codec<T>::template write<Form::Canonical>(out, x, left_out);
+    } else {
+        written = Codec<T>::template write<Form::Canonical>(out, x);
+    }
+    if (!written) return std::unexpected(std::move(written.error()));
+    return out;
 }
 
 }  // namespace vesk::json

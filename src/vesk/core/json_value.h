@@ -125,6 +125,8 @@ class Object {
     bool empty() const { return members_.empty(); }
     const Member* begin() const { return members_.begin(); }
     const Member* end() const { return members_.end(); }
+    Member* begin() { return members_.begin(); }
+    Member* end() { return members_.end(); }
     const Member& operator[](std::size_t i) const { return members_[i]; }
     Member& operator[](std::size_t i) { return members_[i]; }
 

@@ -1,6 +1,5 @@
 #include "vesk/crypto/jws.h"
 
-#include "vesk/core/canonical_json.h"
 #include "vesk/core/fault.h"
 
 namespace vesk {
@@ -115,16 +114,6 @@ std::string sign_claims_bytes(const SigningKey& key, std::string_view typ,
     const SignatureBytes signature =
         key.sign({reinterpret_cast<const std::uint8_t*>(token.data()), token.size()});
     return token + "." + b64u_encode(signature);
-}
-
-std::expected<std::string, CryptoError> encode_compact(const SigningKey& key, std::string_view typ,
-                                                       const json::Value& claims) {
-    auto canonical = canonical_json(claims);
-    if (!canonical) {
-        return std::unexpected(
-            CryptoError::jws_malformed("claims canonicalization: " + canonical.error().text()));
-    }
-    return sign_claims_bytes(key, typ, *canonical);
 }
 
 std::expected<Bytes, CryptoError> verify_compact(const Aid& signer, std::string_view typ,

@@ -80,13 +80,21 @@ std::expected<DecodedToken, CryptoError> decode_payload(std::string_view token);
 // {"alg":"EdDSA"|"ES256","typ":<typ>} by the key's suite, assembled from fixed pieces.
 std::string protected_header(Algorithm algorithm, std::string_view typ);
 
-// The token over the canonical JSON of `claims`; a canonicalisation failure is JwsMalformed
-// "claims canonicalization: ...".
-std::expected<std::string, CryptoError> encode_compact(const SigningKey& key, std::string_view typ,
-                                                       const json::Value& claims);
-
 // The token over claims that are already in their canonical form.
 std::string sign_claims_bytes(const SigningKey& key, std::string_view typ, std::string_view claims);
+
+// The token over the canonical JSON of `claims` (a declared record or a Value); a
+// canonicalisation failure is JwsMalformed "claims canonicalization: ...".
+template <class Claims>
+std::expected<std::string, CryptoError> encode_compact(const SigningKey& key, std::string_view typ,
+                                                       const Claims& claims) {
+    auto canonical = json::to_canonical_json(claims);
+    if (!canonical) {
+        return std::unexpected(
+            CryptoError::jws_malformed("claims canonicalization: " + canonical.error().text()));
+    }
+    return sign_claims_bytes(key, typ, *canonical);
+}
 
 // Checks the token against the expected signer and type: its header segment (strictly read,
 // `typ`, then `alg` for the signer's suite), then the signature; then that the payload is a JSON

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "vesk/core/canonical_json.h"
 #include "vesk/crypto/jws.h"
 #include "vesk/crypto/sha256.h"
 
@@ -10,15 +9,15 @@ namespace vesk {
 
 std::expected<std::string, CryptoError> sign_delegation_token(const SigningKey& key,
                                                               const DelegationClaims& claims) {
-    return jws::encode_compact(key, jws::kTypDelegation, json::to_value(claims));
+    return jws::encode_compact(key, jws::kTypDelegation, claims);
 }
 
 std::expected<std::string, DelegationError> delegation_chain_hash(
     std::span<const std::string> tokens) {
-    json::Array digests;
+    std::vector<std::string> digests;
     digests.reserve(tokens.size());
     for (const std::string& token : tokens) digests.push_back(b64u_encode(sha256(token)));
-    auto joined = canonical_json(json::Value(std::move(digests)));
+    auto joined = json::to_canonical_json(digests);
     if (!joined) {
         return std::unexpected(
             DelegationError::of(DelegationError::Kind::Canonicalization, joined.error().text()));

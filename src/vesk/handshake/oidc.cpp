@@ -15,7 +15,7 @@ vesk::json::Result<vesk::handshake::Aud> vesk::json::Codec<vesk::handshake::Aud>
     auto value = r.read_value();
     if (!value) return std::unexpected(value.error());
     if (auto single = from_value<std::string>(*value)) return handshake::Aud{std::move(*single)};
-    if (auto list = from_value<std::vector<std::string>>(*value)) {
+    if (auto list = from_value<std::vector<std::string>>(std::move(*value))) {
         return handshake::Aud{std::move(*list)};
     }
     return std::unexpected(Error{"data did not match any variant of untagged enum Aud"});

@@ -32,7 +32,7 @@ std::expected<HelloAnswer, HandshakeError> on_hello(const VeskEnvelope& envelope
     return HelloAnswer{
         MutualHelloAckPayload{std::move(*identity), settings.own_manifest,
                               std::move(requested_grants), nonce, hello.pop_nonce, std::nullopt},
-        ResponderState::AwaitingCommit{*initiator_key, hello.identity, nonce, hello.pop_nonce,
+        ResponderState::AwaitingCommit{*initiator_key, nonce, hello.pop_nonce,
                                        initiator.aid.as_str(), hello.requested_grants,
                                        initiator.offered_capabilities, initiator.expires_at},
     };

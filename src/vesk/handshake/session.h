@@ -82,7 +82,6 @@ struct InitiatorState {
 struct ResponderState {
     struct AwaitingCommit {
         VerifyingKey initiator_key;
-        IdentityDescriptor initiator_identity;
         std::string pop_nonce;            // own nonce sent in MUTUAL_HELLO_ACK
         std::string initiator_pop_nonce;  // the HELLO's nonce
         std::string initiator_aid;

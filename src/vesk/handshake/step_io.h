@@ -47,9 +47,10 @@ Aid held_aid(const std::string& text);
 // The envelope is read strictly; its signature, version and type are not looked at.
 std::expected<VeskEnvelope, StepError> read_envelope(std::string_view text);
 
+// Reads the payload by moving out of the envelope's, which is left unspecified.
 template <class Payload>
-std::expected<Payload, StepError> read_payload(const VeskEnvelope& envelope) {
-    auto payload = json::from_value<Payload>(envelope.payload);
+std::expected<Payload, StepError> read_payload(VeskEnvelope& envelope) {
+    auto payload = json::from_value<Payload>(std::move(envelope.payload));
     if (!payload) {
         return std::unexpected(StepError::unreadable(StepError::Kind::Payload, payload.error()));
     }

@@ -1,7 +1,5 @@
 #include "vesk/manifest/model.h"
 
-#include "vesk/core/canonical_json.h"
-
 namespace vesk::manifest {
 
 std::string_view name(IdentityType type) {
@@ -9,15 +7,7 @@ std::string_view name(IdentityType type) {
 }
 
 std::expected<std::string, ManifestError> canonical_bytes(const Manifest& manifest) {
-    json::Value full = json::to_value(manifest);
-    json::Object& members = *full.as_object();
-    json::Object signed_members;
-    signed_members.reserve(members.size());
-    for (std::size_t i = 0; i < members.size(); ++i) {
-        auto& [member, value] = members[i];
-        if (member != "signature") signed_members.append_new(member, std::move(value));
-    }
-    auto bytes = canonical_json(json::Value(std::move(signed_members)));
+    auto bytes = json::to_canonical_json(manifest, "signature");
     if (!bytes) {
         return std::unexpected(
             ManifestError::of(ManifestError::Kind::Canonicalization, bytes.error().text()));

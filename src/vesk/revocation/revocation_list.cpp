@@ -1,6 +1,5 @@
 #include "vesk/revocation/revocation_list.h"
 
-#include "vesk/core/canonical_json.h"
 #include "vesk/core/protocol.h"
 #include "vesk/crypto/sha256.h"
 #include "vesk/crypto/signature_text.h"
@@ -8,7 +7,7 @@
 namespace vesk::revocation {
 
 std::expected<std::string, TctError> signing_bytes(const RevocationList& list) {
-    auto bytes = canonical_json(json::to_value(list));
+    auto bytes = json::to_canonical_json(list);
     if (!bytes) {
         return std::unexpected(
             TctError::of(TctError::Kind::Canonicalization, bytes.error().text()));

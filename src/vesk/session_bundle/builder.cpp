@@ -39,7 +39,7 @@ std::expected<SessionTrustBundle, BundleError> build(const SigningKey& coordinat
         bundle.expires_at = i == 0 ? claims.exp : std::min(bundle.expires_at, claims.exp);
     }
     bundle.participants.assign(participants.begin(), participants.end());
-    auto bytes = signing_bytes(BundleSigningView::of(bundle));
+    auto bytes = signing_bytes(bundle);
     if (!bytes) return std::unexpected(std::move(bytes.error()));
     bundle.signature = sign_digest_to_text(coordinator, sha256(*bytes));
     return bundle;

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <expected>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,21 +61,9 @@ constexpr auto describe_json(std::type_identity<SessionBundleEnvelope>) {
                         json::member("session_bundle", &SessionBundleEnvelope::session_bundle));
 }
 
-// Every member of a bundle but its signature, borrowed.
-struct BundleSigningView {
-    std::string_view version;
-    const Uuid& session_id;
-    const Aid& coordinator;
-    std::int64_t issued_at;
-    std::int64_t expires_at;
-    std::span<const ParticipantEntry> participants;
-    const std::optional<json::Extensions>& extensions;
-
-    static BundleSigningView of(const SessionTrustBundle& bundle);
-};
-
-// The canonical JSON the coordinator's signature covers (its SHA-256 is signed).
-std::expected<std::string, BundleError> signing_bytes(const BundleSigningView& view);
+// The canonical JSON of every member but `signature`: what the coordinator's signature covers
+// (its SHA-256 is signed).
+std::expected<std::string, BundleError> signing_bytes(const SessionTrustBundle& bundle);
 
 // The claims of a participant TCT, read strictly but without checking the token itself
 // (signature, type, version, times, issuer and audience are the caller's business). No object

@@ -30,7 +30,7 @@ std::expected<std::vector<ReadTct>, BundleError> read_participants(
 std::expected<void, BundleError> check_signature(const SessionTrustBundle& bundle) {
     auto key = VerifyingKey::from_aid(bundle.coordinator);
     if (!key) return std::unexpected(BundleError::from(std::move(key.error())));
-    auto bytes = signing_bytes(BundleSigningView::of(bundle));
+    auto bytes = signing_bytes(bundle);
     if (!bytes) return std::unexpected(std::move(bytes.error()));
     auto signature = SignatureText::parse(bundle.signature);
     if (!signature || !verify_signature_text(*key, sha256(*bytes), *signature)) {

@@ -13,7 +13,7 @@ namespace vesk {
 
 std::expected<std::string, CryptoError> encode_tct_jws(const SigningKey& key,
                                                        const TctClaims& claims) {
-    return jws::encode_compact(key, jws::kTypTct, json::to_value(claims));
+    return jws::encode_compact(key, jws::kTypTct, claims);
 }
 
 std::expected<MintedTct, TctError> mint_tct(TctMintRequest request) {

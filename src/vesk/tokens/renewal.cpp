@@ -27,7 +27,7 @@ std::expected<TctClaims, TctError> peek_claims(std::string_view token) {
             return std::unexpected(TctError::unknown_field(std::move(*unknown)));
         }
     }
-    auto claims = json::from_value<TctClaims>(*value);
+    auto claims = json::from_value<TctClaims>(std::move(*value));
     if (!claims) return std::unexpected(tct_error(jws::ClaimsFault::of(std::move(claims.error()))));
     return std::move(*claims);
 }

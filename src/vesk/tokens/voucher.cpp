@@ -7,7 +7,7 @@ namespace vesk {
 
 std::expected<std::string, CryptoError> sign_grant_voucher(const SigningKey& key,
                                                            const GrantVoucherClaims& claims) {
-    return jws::encode_compact(key, jws::kTypGrant, json::to_value(claims));
+    return jws::encode_compact(key, jws::kTypGrant, claims);
 }
 
 std::expected<GrantVoucherClaims, TctError> verify_grant_voucher(std::string_view voucher,
