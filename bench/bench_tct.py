@@ -67,17 +67,22 @@ def ed25519_jkt(aid: str) -> str:
     return b64u(hashlib.sha256(jwk.encode()).digest())
 
 
-def pyjwt_verify(token: str, own_aid: str, required_grant: str) -> dict:
-    """What verify_tct does, with PyJWT and `cryptography`, for an Ed25519 issuer."""
+def ed25519_key(aid: str):
+    return ed25519.Ed25519PublicKey.from_public_bytes(unb64u(aid.rsplit(":", 1)[1]))
+
+
+def pyjwt_verify(token: str, own_aid: str, required_grant: str, alg: str = "EdDSA",
+                 aid_key=ed25519_key, jkt=ed25519_jkt) -> dict:
+    """What verify_tct does, with PyJWT and `cryptography`: `aid_key` and `jkt` give an AID's
+    public key and thumbprint in the token's suite."""
     issuer = json.loads(unb64u(token.split(".")[1]))["iss"]
-    key = ed25519.Ed25519PublicKey.from_public_bytes(unb64u(issuer.rsplit(":", 1)[1]))
     decoded = jwt.decode_complete(
-        token, key, algorithms=["EdDSA"], audience=own_aid, issuer=issuer,
+        token, aid_key(issuer), algorithms=[alg], audience=own_aid, issuer=issuer,
         options={"require": ["exp", "iat", "aud", "iss", "sub", "jti"]})
     claims = decoded["payload"]
     if decoded["header"].get("typ") != "vesk-tct+jwt" or claims.get("ver") != "vesk/0.2":
         raise ValueError("wrong token type or version")
-    if claims["cnf"]["jkt"] != ed25519_jkt(claims["sub"]):
+    if claims["cnf"]["jkt"] != jkt(claims["sub"]):
         raise ValueError("cnf.jkt does not match the subject key")
     if required_grant not in claims["grants"]:
         raise ValueError("grant missing")
