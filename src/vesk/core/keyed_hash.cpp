@@ -5,7 +5,7 @@
 #include <array>
 #include <cstring>
 
-#include "vesk/core/fault.h"
+#include "vesk/core/random.h"
 
 namespace vesk {
 namespace {
@@ -14,9 +14,8 @@ using Key = std::array<unsigned char, crypto_shorthash_KEYBYTES>;
 
 const Key& process_key() {
     static const Key key = [] {
-        if (sodium_init() < 0) fault("libsodium could not be initialised");
         Key drawn;
-        randombytes_buf(drawn.data(), drawn.size());
+        random_bytes(drawn);
         return drawn;
     }();
     return key;
